@@ -1,0 +1,4 @@
+#include "uServerPrincipal.h"
+
+TFormPrincipal::TFormPrincipal() = default;
+TFormPrincipal::~TFormPrincipal() = default;
