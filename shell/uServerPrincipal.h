@@ -5,6 +5,7 @@
 #include <string>
 
 #include "Settings.h"
+#include "uServerPrincipalView.h"
 
 // The main window object: the process-wide holder of the Settings record and of
 // the operations that read or fill it. Plain C++; a Qt view drives it in the
@@ -29,6 +30,9 @@ public:
     std::string Destino; // database location as read
     bool Fiscal = false;
     std::atomic<bool> servico{false}; // set while running as a service
+
+    // The window, when there is one (desktop program, tests); null in the service.
+    IFormPrincipalView *View = nullptr;
 
     // ---- page printing (uServerPrincipal_imprime.cpp) ----
     bool imprime(const std::string &value, std::string &erro);
