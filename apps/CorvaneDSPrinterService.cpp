@@ -1,8 +1,3 @@
-// The service program. Its start-up sequence grows with the server container and
-// the service mode; for now it only proves the libraries link.
-#include "uServerPrincipal.h"
+#include "ServiceApplication.h"
 
-int main() {
-    TFormPrincipal FormPrincipal;
-    return 0;
-}
+int main(int argc, char **argv) { return RunServiceApplication(argc, argv); }
