@@ -1,21 +1,12 @@
 #include "uServerPrincipal.h"
 
-#include "AnsiText.h"
 #include "DatabaseAliases.h"
 #include "executable_dir.h"
-#include "inout_error.h"
+#include "first_line.h"
+#include "settings_text.h"
+#include "uScramble.h"
 
 namespace {
-
-// Characters with codes 0 to 32 removed at both ends.
-std::string trimControls(const std::string &s) {
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= 32)
-        ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32)
-        --e;
-    return s.substr(b, e - b);
-}
 
 // Only "a" to "z" change; accented letters stay as they are.
 std::string upperAscii(std::string s) {
@@ -48,7 +39,7 @@ void TFormPrincipal::peganome() {
     // The file is 8-bit text: one byte is one character, so the cut is made on
     // bytes and the text is converted afterwards.
     const std::string line = os::readFirstLine(Dir + "SYS_INFO.INI", 14 + 300);
-    const std::string location = AnsiToUtf8(upperAscii(trimControls(line.size() > 14 ? line.substr(14) : "")));
+    const std::string location = FromAnsi(upperAscii(Trim(line.size() > 14 ? line.substr(14) : "")));
     Base = location;
     Destino = location;
 

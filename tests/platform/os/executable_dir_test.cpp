@@ -3,7 +3,8 @@
 #include <filesystem>
 
 #include "executable_dir.h"
-#include "inout_error.h"
+#include "first_line.h"
+#include "io_error.h"
 #include "temp_dir.h"
 
 namespace {
@@ -55,24 +56,23 @@ TEST(ReadFirstLine, FailuresCarryRuntimeMessages) {
     try {
         os::readFirstLine(dir.file("missing"), 10);
         FAIL();
-    } catch (const os::InOutError &e) {
+    } catch (const os::IoError &e) {
         EXPECT_EQ(e.code(), 2);
         EXPECT_STREQ(e.what(), "File not found");
     }
     try {
         os::readFirstLine(dir.file("missing/x"), 10);
         FAIL();
-    } catch (const os::InOutError &e) {
+    } catch (const os::IoError &e) {
         EXPECT_STREQ(e.what(), "File not found");
     }
     try {
         os::readFirstLine(dir.path().string(), 10); // a folder
         FAIL();
-    } catch (const os::InOutError &e) {
+    } catch (const os::IoError &e) {
         EXPECT_EQ(e.code(), 5);
         EXPECT_STREQ(e.what(), "File access denied");
     }
-    EXPECT_EQ(os::inOutMessage(32), "I/O error 32");
 }
 
 } // namespace

@@ -1,4 +1,6 @@
-#include "inout_error.h"
+#include "first_line.h"
+
+#include "io_error.h"
 
 #include <cerrno>
 
@@ -7,55 +9,10 @@
 
 namespace os {
 
-InOutError::InOutError(int code) : std::runtime_error(inOutMessage(code)), code_(code) {}
-
-int inOutCodeFromErrno(int err) {
-    switch (err) {
-    case ENOENT:
-        return 2;
-    case ENOTDIR:
-    case ENAMETOOLONG:
-        return 3;
-    case EMFILE:
-    case ENFILE:
-        return 4;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-    case EROFS:
-        return 5;
-    case ENOSPC:
-        return 101;
-    default:
-        return err;
-    }
-}
-
-std::string inOutMessage(int code) {
-    switch (code) {
-    case 2:
-        return "File not found";
-    case 3:
-        return "Invalid filename";
-    case 4:
-        return "Too many open files";
-    case 5:
-        return "File access denied";
-    case 100:
-        return "Read beyond end of file";
-    case 101:
-        return "Disk full";
-    case 106:
-        return "Invalid numeric input";
-    default:
-        return "I/O error " + std::to_string(code);
-    }
-}
-
 std::string readFirstLine(const std::string &path, size_t maxBytes) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        throw InOutError(inOutCodeFromErrno(errno));
+        throw IoError::fromErrno(errno);
     std::string line;
     char buf[4096];
     bool done = false;
@@ -67,7 +24,7 @@ std::string readFirstLine(const std::string &path, size_t maxBytes) {
                 continue;
             int err = errno;
             ::close(fd);
-            throw InOutError(inOutCodeFromErrno(err));
+            throw IoError::fromErrno(err);
         }
         if (n == 0)
             break;
