@@ -76,6 +76,8 @@ std::string scaled(int64_t v, int scale) {
     return (neg ? "-" : "") + digits;
 }
 
+constexpr short kOctets = 1; // character set id of binary text
+
 // An output descriptor with a buffer for each column.
 class Sqlda {
 public:
@@ -117,8 +119,14 @@ private:
     static std::string text(const XSQLVAR &v) {
         const char *p = v.sqldata;
         switch (v.sqltype & ~1) {
-        case SQL_TEXT:
-            return std::string(p, static_cast<size_t>(v.sqllen));
+        case SQL_TEXT: {
+            // Fixed-length text comes padded to its byte length; the padding is
+            // dropped, as datasets do, except for binary (OCTETS) columns.
+            std::string s(p, static_cast<size_t>(v.sqllen));
+            if (v.sqlsubtype != kOctets)
+                s.erase(s.find_last_not_of(' ') + 1);
+            return s;
+        }
         case SQL_VARYING: {
             short n;
             std::memcpy(&n, p, sizeof n);

@@ -78,16 +78,6 @@ MySqlConnection::MySqlConnection(DriverLink &link) : Connection(link), impl_(std
 MySqlConnection::~MySqlConnection() { DoDisconnect(); }
 
 void MySqlConnection::DoConnect(const std::string &library) {
-    impl_->api = std::make_unique<MyApi>(ClientLibrary::Load(library));
-    {
-        std::lock_guard lock(initMutex);
-        impl_->my = impl_->api->init(nullptr);
-    }
-    if (!impl_->my)
-        throw DbError("MySQL client out of memory");
-    auto charset = Params.Value("CharacterSet");
-    impl_->api->options(impl_->my, MYSQL_SET_CHARSET_NAME, charset.empty() ? "utf8mb4" : charset.c_str());
-
     unsigned port = 0;
     if (auto p = Params.Value("Port"); !p.empty()) {
         auto [end, ec] = std::from_chars(p.data(), p.data() + p.size(), port);
@@ -95,17 +85,26 @@ void MySqlConnection::DoConnect(const std::string &library) {
             throw DbError("Invalid port " + p);
     }
     const std::string server = Params.Value("Server"), database = Params.Value("Database"),
-                      user = Params.Value("User_Name"), password = Params.Value("Password");
-    if (!impl_->api->connect(impl_->my, server.empty() ? "localhost" : server.c_str(), user.c_str(),
-                             password.c_str(), database.empty() ? nullptr : database.c_str(), port, nullptr, 0)) {
-        try {
-            impl_->fail();
-        } catch (...) {
-            impl_->api->close(impl_->my);
-            impl_->my = nullptr;
-            throw;
-        }
+                      user = Params.Value("User_Name"), password = Params.Value("Password"),
+                      charset = Params.Value("CharacterSet");
+
+    impl_->api = std::make_unique<MyApi>(ClientLibrary::Load(library));
+    MYSQL *my = nullptr;
+    {
+        std::lock_guard lock(initMutex);
+        my = impl_->api->init(nullptr);
     }
+    if (!my)
+        throw DbError("MySQL client out of memory");
+    impl_->api->options(my, MYSQL_SET_CHARSET_NAME, charset.empty() ? "utf8mb4" : charset.c_str());
+    if (!impl_->api->connect(my, server.empty() ? "localhost" : server.c_str(), user.c_str(), password.c_str(),
+                             database.empty() ? nullptr : database.c_str(), port, nullptr, 0)) {
+        const unsigned code = impl_->api->errnum(my);
+        const std::string message = std::to_string(code) + ": " + impl_->api->error(my);
+        impl_->api->close(my);
+        throw DbError(message, static_cast<long>(code));
+    }
+    impl_->my = my;
 }
 
 void MySqlConnection::DoDisconnect() {
