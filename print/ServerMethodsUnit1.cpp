@@ -49,8 +49,17 @@ std::string cutUnits(const std::string &s, std::size_t head, std::size_t tail) {
 
 } // namespace
 
-TServerMethods1::TServerMethods1(SettingsSource settings, PagePrinter imprime)
-    : settings_(std::move(settings)), imprime_(std::move(imprime)) {}
+namespace {
+TDatabaseHost withSettings(TDatabaseHost host, const TServerMethods1::SettingsSource &settings) {
+    if (!host.Settings)
+        host.Settings = settings;
+    return host;
+}
+} // namespace
+
+TServerMethods1::TServerMethods1(SettingsSource settings, PagePrinter imprime, TDatabaseHost database)
+    : TServerMethods1Database(withSettings(std::move(database), settings)), settings_(std::move(settings)),
+      imprime_(std::move(imprime)) {}
 
 TServerMethods1::~TServerMethods1() = default;
 

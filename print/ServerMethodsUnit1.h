@@ -4,18 +4,22 @@
 #include <memory>
 #include <string>
 
+#include "ServerMethodsUnit1Database.h"
 #include "Settings.h"
 #include "json_value.h"
 
 // The remote methods module: one instance per client session. It reads the
 // Settings record through `settings` at the moment of use and prints pages
-// through `imprime` (both owned by the main window object).
-class TServerMethods1 {
+// through `imprime` (both owned by the main window object). Its database side
+// (connections, driver links, DSServerModuleCreate) is TServerMethods1Database,
+// set up when an instance is created; `database` hands it the location and
+// flags of the main window object, its Settings defaulting to `settings`.
+class TServerMethods1 : public TServerMethods1Database {
 public:
     using SettingsSource = std::function<std::shared_ptr<const TSettings>()>;
     using PagePrinter = std::function<bool(const std::string &value, std::string &erro)>;
 
-    TServerMethods1(SettingsSource settings, PagePrinter imprime);
+    TServerMethods1(SettingsSource settings, PagePrinter imprime, TDatabaseHost database = {});
     ~TServerMethods1();
 
     // Published remote methods. Texts are UTF-8. A null `Value` stands for a
