@@ -110,6 +110,29 @@ int SpinValueFromDigits(const std::string &digits, ServerConfigControl spinEdit)
     return std::clamp(std::stoi(significant.empty() ? "0" : significant), r.MinValue, r.MaxValue);
 }
 
+// Bytes that end a line or the file when read back; a lone CR ends a line for
+// some readers, so scrambling avoids it too.
+bool BreaksLines(const std::string &bytes, bool loneCr = true) {
+    return bytes.find_first_of(loneCr ? std::string("\n\r\x1A", 3) : std::string("\n\x1A", 2)) != std::string::npos;
+}
+
+// scramble() for a line of the file: a key whose shifted bytes would include a
+// line end or the end-of-file byte would split the line or cut the file short
+// when read back, so another key is drawn. A value that no key can store is refused.
+std::string ScrambleLine(const std::string &value) {
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        std::string line = scramble(value);
+        if (!BreaksLines(line))
+            return line;
+    }
+    for (int key = 2; key <= 9; ++key) {
+        std::string line = scramble(value, key);
+        if (!BreaksLines(line))
+            return line;
+    }
+    throw EArgumentException("Texto com caracteres de controle não pode ser gravado");
+}
+
 } // namespace
 
 TFormServerConfig::TFormServerConfig(IServerConfigView &view, TServerConfigServer server, PrinterList printers,
@@ -210,15 +233,15 @@ void TFormServerConfig::BitBtnAplicarClick() {
     const std::string senha = view_.Text(C::EditSenha);
 
     // 1. The password line: the stored line itself when the box holds exactly it.
-    const std::string senhaLine = senha == FromAnsi(stored[2]) ? stored[2] : scramble(ToAnsi(UpperCase(senha)));
+    const std::string senhaLine = senha == FromAnsi(stored[2]) ? stored[2] : ScrambleLine(ToAnsi(UpperCase(senha)));
 
     // 2.-4. The 13 lines.
     const auto flag = [&](ServerConfigControl c) { return std::string(view_.Checked(c) ? "S" : "N"); };
     ServidorCfgLines lines;
-    lines[0] = scramble(ToAnsi(porta));
-    lines[1] = scramble(ToAnsi(UpperCase(usuario)));
+    lines[0] = ScrambleLine(ToAnsi(porta));
+    lines[1] = ScrambleLine(ToAnsi(UpperCase(usuario)));
     lines[2] = senhaLine;
-    lines[3] = scramble(view_.Checked(C::CheckBoxMinimizar) ? "-1" : "0");
+    lines[3] = ScrambleLine(view_.Checked(C::CheckBoxMinimizar) ? "-1" : "0");
     lines[4] = view_.Checked(C::RadioButton1) ? "1" : "2";
     lines[5] = ToAnsi(Trim(view_.Text(C::ComboBox1)));
     lines[6] = std::to_string(view_.Value(C::SpinEdit1));
@@ -228,6 +251,9 @@ void TFormServerConfig::BitBtnAplicarClick() {
     lines[10] = flag(C::CheckCondensa);
     lines[11] = flag(C::CheckCortar);
     lines[12] = ToAnsi(Trim(view_.Text(C::Tipo_impressora)));
+    for (const auto &line : lines)
+        if (BreaksLines(line, false))
+            throw EArgumentException("Texto com caracteres de controle não pode ser gravado");
     WriteServidorCfg(folder + kServidorCfgName, lines);
 
     // 5. Restart a running server when port, user or password changed.

@@ -367,3 +367,38 @@ TEST(FirstLocalIPv4, DottedQuadOrEmpty) {
 }
 
 } // namespace
+
+namespace {
+
+// Shifted bytes must never form a line end or the end-of-file byte in the file.
+TEST_F(Dialog, ScrambledLinesNeverBreakTheFile) {
+    for (int round = 0; round < 30; ++round) {
+        TServerConfigMemoryView view;
+        auto form = Open(view);
+        view.SetText(C::EditUsuario, "\x04\x01"); // LF or CR under keys 2, 3 and 4
+        view.SetText(C::EditSenha, "\x0B\x08");   // under keys 5 and 6
+        view.SetText(C::ComboBox1, "LPT1");
+        form->BitBtnAplicarClick();
+        const ServidorCfgLines l = Saved();
+        ASSERT_EQ(unscramble(l[1]), "\x04\x01");
+        ASSERT_EQ(unscramble(l[2]), "\x0B\x08");
+        ASSERT_EQ(l[5], "LPT1");
+        for (int i = 0; i < 4; ++i)
+            ASSERT_EQ(l[i].find_first_of("\r\n\x1A"), std::string::npos);
+    }
+    // No key can store this one: refused, and the file is left as it was.
+    const std::string before = readFile(cfg());
+    TServerConfigMemoryView view;
+    auto form = Open(view);
+    view.SetText(C::EditPorta, "\x04\x01\x0B\x08\x05\x02ï");
+    EXPECT_FALSE(form->Handle([&] { form->BitBtnAplicarClick(); }));
+    EXPECT_EQ(view.errors.size(), 1u);
+    EXPECT_FALSE(view.closed);
+    EXPECT_EQ(readFile(cfg()), before);
+    view.SetText(C::EditPorta, "211");
+    view.SetText(C::Tipo_impressora, "EP\nSON");
+    EXPECT_FALSE(form->Handle([&] { form->BitBtnAplicarClick(); }));
+    EXPECT_EQ(readFile(cfg()), before);
+}
+
+} // namespace
