@@ -1,8 +1,9 @@
 #pragma once
 
 #include <array>
-#include <stdexcept>
 #include <string>
+
+#include "runtime_errors.h"
 
 // The settings file servidor.cfg: 13 lines of 8-bit text in the code page,
 // each ended by CR LF, in the folder of the executable. A line's meaning is its
@@ -13,17 +14,6 @@ inline constexpr const char *kServidorCfgName = "servidor.cfg";
 
 // The 13 lines as bytes, without their line ends.
 using ServidorCfgLines = std::array<std::string, kServidorCfgLineCount>;
-
-// The runtime's input/output error: a Windows-style error code and its message
-// ("File not found", "File access denied", "I/O error %d", ...).
-class EInOutError : public std::runtime_error {
-public:
-    explicit EInOutError(int code);
-    int ErrorCode;
-};
-
-// The code and EInOutError that stand for an errno value.
-int InOutErrorCode(int errnoValue);
 
 // The folder of the running executable, with its trailing "/". A folder set with
 // SetExecutableFolder takes its place (tests, and tools that write the settings
