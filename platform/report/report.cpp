@@ -308,9 +308,13 @@ void drawExpression(cairo_t *cr, PangoContext *ctx, const ExpressionBox &box, do
     cairo_restore(cr);
 }
 
-// Labels of a band that do not stretch: the lines that fit in their frames, once.
-void drawFixedLabels(cairo_t *cr, PangoContext *ctx, const Band &band, double bandLeft, double bandTop) {
+// Labels of a band that do not flow over pages: the lines that fit in their
+// frames. In the title band the stretching labels flow and are drawn apart.
+void drawFixedLabels(cairo_t *cr, PangoContext *ctx, const Band &band, double bandLeft, double bandTop,
+                     bool skipStretching) {
     for (const TextLabel &label : band.labels) {
+        if (skipStretching && label.stretch)
+            continue;
         Flow flow = layOut(ctx, label);
         const double top = bandTop + pt(label.frame.top);
         drawLines(cr, flow, bandLeft, top, top + pt(label.frame.height));
@@ -420,7 +424,7 @@ int Report::render(std::string &pdf) const {
         for (Flow &flow : flows)
             drawLines(cr.get(), flow, bandLeft, bandTop + pt(flow.label->frame.top), footerTop);
         if (pages == 1) {
-            drawFixedLabels(cr.get(), ctx.get(), titleBand, bandLeft, bandTop);
+            drawFixedLabels(cr.get(), ctx.get(), titleBand, bandLeft, bandTop, true);
             for (const ExpressionBox &box : titleBand.expressions)
                 drawExpression(cr.get(), ctx.get(), box, bandLeft, bandTop, info);
         }
@@ -428,7 +432,7 @@ int Report::render(std::string &pdf) const {
         for (const Flow &flow : flows)
             more = more || flow.next < flow.lines.size();
         if (more || footerOnLastPage) {
-            drawFixedLabels(cr.get(), ctx.get(), pageFooter, bandLeft, footerTop);
+            drawFixedLabels(cr.get(), ctx.get(), pageFooter, bandLeft, footerTop, false);
             for (const ExpressionBox &box : pageFooter.expressions)
                 drawExpression(cr.get(), ctx.get(), box, bandLeft, footerTop, info);
         }
