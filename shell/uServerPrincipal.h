@@ -7,6 +7,10 @@
 #include "Settings.h"
 #include "uServerPrincipalView.h"
 
+namespace printers {
+class PrinterSystem;
+}
+
 // The main window object: the process-wide holder of the Settings record and of
 // the operations that read or fill it. Plain C++; a Qt view drives it in the
 // desktop program and the service drives it without one.
@@ -36,6 +40,8 @@ public:
 
     // ---- page printing (uServerPrincipal_imprime.cpp) ----
     bool imprime(const std::string &value, std::string &erro);
+    // Where imprime prints; null for the machine's CUPS printers (tests may wrap them).
+    std::shared_ptr<printers::PrinterSystem> PagePrinters;
 
     // ---- settings loader (uServerPrincipal_carregaParametro.cpp) ----
     void carregaParametro();
