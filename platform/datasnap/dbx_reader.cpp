@@ -233,8 +233,11 @@ private:
                 ++p_;
                 return dataBlock();
             }
+            bool error = first && depth == 0 && name == "error" && limits_.unclosedError;
             first = false;
             n.members.emplace_back(std::move(name), value(depth + 1));
+            if (error)
+                return n;
             skipSpace();
             char c = peek();
             ++p_;

@@ -33,6 +33,7 @@ struct DbxNode {
 struct DbxReaderLimits {
     std::size_t maxMessage = 64u << 20;  // bytes of one message, data blocks included
     std::size_t maxDepth = 32;
+    bool unclosedError = false;
 };
 
 // Reads messages from the continuous DBX byte stream, however the stream was
@@ -50,6 +51,12 @@ public:
     // A client tolerates a binary data store header (0xB7 + 8 bytes) before a
     // result; a server never meets one.
     void allowStoreHeader(bool allow) { storeHeader_ = allow; }
+    // A client reads an error reply up to the end of its inner object: the
+    // platform never writes the outer closing brace.
+    void clientSide() {
+        storeHeader_ = true;
+        limits_.unclosedError = true;
+    }
 
 private:
     DbxReaderLimits limits_;

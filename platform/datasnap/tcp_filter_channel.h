@@ -59,6 +59,8 @@ public:
 
     bool established() const { return state_ == State::Framed || state_ == State::Raw; }
     bool filtered() const { return state_ == State::Framed; }
+    // True when established and no partial frame is waiting for its rest.
+    bool idle() const { return established() && in_.empty(); }
     // The filters in the order the peer's description listed them.
     const std::vector<TransportFilter::Kind> &peerOrder() const { return peerOrder_; }
     // This side's filter description, as sent in the handshake.
