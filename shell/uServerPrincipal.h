@@ -38,6 +38,10 @@ public:
     // The window, when there is one (desktop program, tests); null in the service.
     IFormPrincipalView *View = nullptr;
 
+    // ---- creation handler (uServerPrincipal_FormCreate.cpp) ----
+    // Clears servico and reads the database location.
+    void FormCreate();
+
     // ---- page printing (uServerPrincipal_imprime.cpp) ----
     bool imprime(const std::string &value, std::string &erro);
     // Where imprime prints; null for the machine's CUPS printers (tests may wrap them).

@@ -1,0 +1,6 @@
+#include "uServerPrincipal.h"
+
+void TFormPrincipal::FormCreate() {
+    servico = false;
+    peganome();
+}
