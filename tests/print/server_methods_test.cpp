@@ -207,6 +207,9 @@ TEST_F(ReceiptMethods, JsonObjectCarriesThePayload) {
         {R"({"texto":"YWJj"})", "abc\r\n", kOk},
         {R"({"Value":"w6E/"})", "\xE1?\r\n", kOk},            // the slash arrives as \/
         {R"({"texto":"YWJj\n"})", "abc\r\n", kOk},            // \n stays escaped: a lone n gives nothing
+        {"{\"t\xC3\xA9xto\":\"YWJj\"}", "abc\r\n", kOk},            // characters counted, not bytes
+        {"{\"\xF0\x9F\x98\x80" "abc\":\"YWJj\"}", "abc\r\n", kOk},   // a surrogate pair counts twice
+        {"{\"abcdefg\xF0\x9F\x98\x80\":\"YWJj\"}", "abc\r\n", kOk},   // the cut splits a pair
         {R"({"a":"b"})", "", kOk},                            // twelve characters or fewer
         {R"({})", "", kOk},
         {R"({"texto":"6Q=="})", "", kNoMapping},
