@@ -70,6 +70,21 @@ inline int hexValue(unsigned char c) {
     return -1;
 }
 
+// The byte of the escape whose percent sign is at i (not followed by a
+// second percent sign); raises the URL decoding failures.
+unsigned char escapedByte(std::string_view payload, std::size_t i) {
+    std::size_t n = payload.size();
+    int hi = i + 1 < n ? hexValue(static_cast<unsigned char>(payload[i + 1])) : -1;
+    int lo = i + 2 < n ? hexValue(static_cast<unsigned char>(payload[i + 2])) : -1;
+    if (hi >= 0 && lo >= 0)
+        return static_cast<unsigned char>(hi << 4 | lo);
+    std::size_t found;
+    std::string chars = takeUnits(payload, i + 1, 2, found);
+    if (found < 2)
+        failTooShort(payload, i + 1);
+    failInvalid(payload, i + 1, chars);
+}
+
 // Index of the first percent or plus sign at or after i, or n.
 inline std::size_t findEscape(const char *p, std::size_t i, std::size_t n) {
 #ifdef __SSE2__
@@ -114,18 +129,8 @@ std::string_view urlDecode(std::string_view payload, std::string &buffer) {
             *o++ = '%';
             i += 2;
         } else {
-            int hi = i + 1 < n ? hexValue(static_cast<unsigned char>(p[i + 1])) : -1;
-            int lo = i + 2 < n ? hexValue(static_cast<unsigned char>(p[i + 2])) : -1;
-            if (hi >= 0 && lo >= 0) {
-                *o++ = static_cast<char>(hi << 4 | lo);
-                i += 3;
-                continue;
-            }
-            std::size_t found;
-            std::string chars = takeUnits(payload, i + 1, 2, found);
-            if (found < 2)
-                failTooShort(payload, i + 1);
-            failInvalid(payload, i + 1, chars);
+            *o++ = static_cast<char>(escapedByte(payload, i));
+            i += 3;
         }
     }
     buffer.resize(static_cast<std::size_t>(o - buffer.data()));
@@ -187,16 +192,7 @@ bool checkUrlEscapes(std::string_view payload) {
         } else if (i + 1 < n && p[i + 1] == '%') {
             i += 2;
         } else {
-            int hi = i + 1 < n ? hexValue(static_cast<unsigned char>(p[i + 1])) : -1;
-            int lo = i + 2 < n ? hexValue(static_cast<unsigned char>(p[i + 2])) : -1;
-            if (hi < 0 || lo < 0) {
-                std::size_t found;
-                std::string chars = takeUnits(payload, i + 1, 2, found);
-                if (found < 2)
-                    failTooShort(payload, i + 1);
-                failInvalid(payload, i + 1, chars);
-            }
-            ascii = ascii && hi < 8;
+            ascii = ascii && escapedByte(payload, i) < 0x80;
             i += 3;
         }
     }

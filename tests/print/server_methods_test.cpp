@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "ServerMethodsUnit1.h"
+#include "child_process.h"
 #include "io_error.h"
 #include "json_value.h"
 #include "pty_device.h"
@@ -232,4 +233,23 @@ TEST_F(ReceiptMethods, JsonNullAndNonObjectsAnswerAnErrorWithoutOpening) {
         EXPECT_GT(answer.size(), 10u);
         EXPECT_FALSE(std::filesystem::exists(device()));
     }
+}
+
+TEST(ServerMethods, EmptyDevicePathIsStandardOutput) {
+    TempDir dir;
+    std::string captured = dir.file("stdout");
+    std::string closedAnswer = "Erro: Ao abrir dispositivo de impressao.\rI/O error 105";
+    int result = testutil::runInChild([&] {
+        Methods m;
+        m.settings.vimpressora = "";
+        int fd = ::open(captured.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, STDOUT_FILENO);
+        ::close(fd);
+        if (m.print("YWJj") != kOk)
+            return 1;
+        ::close(STDOUT_FILENO); // a process without a standard output
+        return m.print("YWJj") == closedAnswer ? 0 : 2;
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(readFile(captured), "abc\r\n");
 }
