@@ -91,8 +91,8 @@ inline std::size_t findEscape(const char *p, std::size_t i, std::size_t n) {
     const __m128i percent = _mm_set1_epi8('%'), plus = _mm_set1_epi8('+');
     while (i + 16 <= n) {
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
-        unsigned mask = static_cast<unsigned>(
-            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, percent), _mm_cmpeq_epi8(v, plus))));
+        unsigned mask =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, percent), _mm_cmpeq_epi8(v, plus))));
         if (mask)
             return i + static_cast<std::size_t>(__builtin_ctz(mask));
         i += 16;

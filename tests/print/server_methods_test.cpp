@@ -206,15 +206,17 @@ TEST_F(ReceiptMethods, JsonObjectCarriesThePayload) {
         std::string answer;
     } cases[] = {
         {R"({"texto":"YWJj"})", "abc\r\n", kOk},
-        {R"({"Value":"w6E/"})", "\xE1?\r\n", kOk},            // the slash arrives as \/
-        {R"({"texto":"YWJj\n"})", "abc\r\n", kOk},            // \n stays escaped: a lone n gives nothing
-        {"{\"t\xC3\xA9xto\":\"YWJj\"}", "abc\r\n", kOk},            // characters counted, not bytes
-        {"{\"\xF0\x9F\x98\x80" "abc\":\"YWJj\"}", "abc\r\n", kOk},   // a surrogate pair counts twice
-        {"{\"abcdefg\xF0\x9F\x98\x80\":\"YWJj\"}", "abc\r\n", kOk},   // the cut splits a pair
-        {R"({"a":"b"})", "", kOk},                            // twelve characters or fewer
+        {R"({"Value":"w6E/"})", "\xE1?\r\n", kOk},       // the slash arrives as \/
+        {R"({"texto":"YWJj\n"})", "abc\r\n", kOk},       // \n stays escaped: a lone n gives nothing
+        {"{\"t\xC3\xA9xto\":\"YWJj\"}", "abc\r\n", kOk}, // characters counted, not bytes
+        {"{\"\xF0\x9F\x98\x80"
+         "abc\":\"YWJj\"}",
+         "abc\r\n", kOk},                                           // a surrogate pair counts twice
+        {"{\"abcdefg\xF0\x9F\x98\x80\":\"YWJj\"}", "abc\r\n", kOk}, // the cut splits a pair
+        {R"({"a":"b"})", "", kOk},                                  // twelve characters or fewer
         {R"({})", "", kOk},
         {R"({"texto":"6Q=="})", "", kNoMapping},
-        {R"({"texto":"YWJj","x":1})", "abc\r\n", kOk},        // YWJj","x": is decoded as it is
+        {R"({"texto":"YWJj","x":1})", "abc\r\n", kOk}, // YWJj","x": is decoded as it is
         {R"({"texto":"YWJj%4"})", "", "Erro: Error decoding URL style (%XX) encoded string at position 5"},
     };
     for (const auto &c : cases) {

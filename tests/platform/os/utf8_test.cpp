@@ -27,11 +27,24 @@ TEST(Utf8, SequencesFollowTheStrictRules) {
         const char *bytes;
         bool valid;
     } cases[] = {
-        {"abc", true},          {"\xC3\xA9", true},       {"\xE2\x82\xAC", true},  {"\xF0\x9F\x98\x80", true},
-        {"\xF4\x8F\xBF\xBF", true}, {"\xC0\x80", false},  {"\xC1\xBF", false},     {"\xE0\x9F\xBF", false},
-        {"\xED\xA0\x80", false}, {"\xED\x9F\xBF", true},  {"\xF0\x8F\xBF\xBF", false}, {"\xF4\x90\x80\x80", false},
-        {"\xF5\x80\x80\x80", false}, {"\x80", false},     {"\xC3", false},         {"\xE2\x82", false},
-        {"\xFF", false},        {"\xC3\xA9\xA9", false},
+        {"abc", true},
+        {"\xC3\xA9", true},
+        {"\xE2\x82\xAC", true},
+        {"\xF0\x9F\x98\x80", true},
+        {"\xF4\x8F\xBF\xBF", true},
+        {"\xC0\x80", false},
+        {"\xC1\xBF", false},
+        {"\xE0\x9F\xBF", false},
+        {"\xED\xA0\x80", false},
+        {"\xED\x9F\xBF", true},
+        {"\xF0\x8F\xBF\xBF", false},
+        {"\xF4\x90\x80\x80", false},
+        {"\xF5\x80\x80\x80", false},
+        {"\x80", false},
+        {"\xC3", false},
+        {"\xE2\x82", false},
+        {"\xFF", false},
+        {"\xC3\xA9\xA9", false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.bytes);
@@ -44,8 +57,9 @@ TEST(Utf8, SequencesFollowTheStrictRules) {
 // a fault stands relative to the 16-byte blocks.
 TEST(Utf8, BlockCheckAgreesAtEveryOffset) {
     const std::vector<std::string> pieces = {
-        "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\x80", "\xC3", "\xC3\xC3", "\xC3\xA9\xA9", "\xED\xA0\x80",
-        "\xE0\x80\x80", "\xDF\xBF", "\xC2\x80", "\xC3\xA9\xC3\xA9", "\xE2\x82", "\xFF",
+        "\xC3\xA9", "\xE2\x82\xAC",     "\xF0\x9F\x98\x80", "\x80",         "\xC3",
+        "\xC3\xC3", "\xC3\xA9\xA9",     "\xED\xA0\x80",     "\xE0\x80\x80", "\xDF\xBF",
+        "\xC2\x80", "\xC3\xA9\xC3\xA9", "\xE2\x82",         "\xFF",
     };
     for (const auto &piece : pieces)
         for (const auto &second : pieces)
