@@ -110,6 +110,9 @@ std::string TServerMethods1::imprimeCupom(const TSettings &settings, const std::
         std::string message = messageOf(e);
         device.Close(); // a failure here leaves the method
         result = kErro + message;
+    } catch (...) {
+        device.Close();
+        result = kErro + "Falha desconhecida na impressao.";
     }
     return result;
 }

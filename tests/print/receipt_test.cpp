@@ -71,7 +71,7 @@ TEST(PrintReceipt, SplitsLinesAtEveryKindOfLineEnd) {
     } cases[] = {
         {"a\r\nb", "a\r\nb\r\n"},
         {"a\rb\r", "a\r\nb\r\n"},
-        {"a\n\rb", "a\r\n\r\nb\r\n"},      // LF then CR: two line ends
+        {"a\n\rb", "a\r\n\r\nb\r\n"}, // LF then CR: two line ends
         {"a\r\r\nb", "a\r\n\r\nb\r\n"},
         {"\n", "\r\n"},
         {"\n\n", "\r\n\r\n"},

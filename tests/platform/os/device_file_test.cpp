@@ -39,7 +39,9 @@ template <class F> int ioCode(F &&f) {
     return 0;
 }
 
-void put(DeviceFile &d, const std::string &s) { d.write(s.data(), s.size()); }
+void put(DeviceFile &d, const std::string &s) {
+    d.write(s.data(), s.size());
+}
 
 // Holds an exclusive lock on a file through a descriptor of its own, the way
 // another writer does.
@@ -77,9 +79,9 @@ TEST(DeviceFile, OpenFailuresGiveWindowsCodes) {
         const char *relative;
         int code;
     } cases[] = {
-        {"missing/out.prn", 3},  // a folder of the path does not exist
-        {"plain/out.prn", 3},    // a file where a folder should be
-        {"folder", 5},           // a folder is no device
+        {"missing/out.prn", 3}, // a folder of the path does not exist
+        {"plain/out.prn", 3},   // a file where a folder should be
+        {"folder", 5},          // a folder is no device
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.relative);
