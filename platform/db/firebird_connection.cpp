@@ -1,6 +1,8 @@
 #include "firebird_connection.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <iomanip>
 #include <sstream>
 
@@ -12,6 +14,19 @@
 namespace db {
 
 namespace {
+
+// Stops the client's engine threads (the embedded engine runs some) at process
+// exit, before the runtime's own exit work, so that they are not torn down
+// half-way through a leak check or a static destructor. Registered once, for
+// the first client library loaded.
+void registerShutdown(const ClientLibrary &lib) {
+    static std::once_flag once;
+    static decltype(&fb_shutdown) shutdown = nullptr;
+    std::call_once(once, [&] {
+        lib.Bind(shutdown, "fb_shutdown");
+        std::atexit([] { shutdown(5000, fb_shutrsn_exit_called); });
+    });
+}
 
 // The entry points this connection uses, bound from the loaded library.
 struct FbApi {
@@ -30,6 +45,7 @@ struct FbApi {
     decltype(&isc_sqlcode) sqlcode = nullptr;
 
     explicit FbApi(const ClientLibrary &lib) {
+        registerShutdown(lib);
         lib.Bind(attach, "isc_attach_database");
         lib.Bind(detach, "isc_detach_database");
         lib.Bind(start, "isc_start_transaction");
@@ -93,8 +109,10 @@ public:
         for (short i = 0; i < da()->sqld; ++i) {
             XSQLVAR &v = da()->sqlvar[i];
             size_t len = static_cast<size_t>(v.sqllen) + ((v.sqltype & ~1) == SQL_VARYING ? sizeof(short) : 0);
-            buffers_.emplace_back(len + 8, '\0');
-            v.sqldata = buffers_.back().data();
+            // Each column's buffer is a heap block of its own, so its address
+            // stays put while more buffers are added.
+            buffers_.push_back(std::make_unique<char[]>(len + 8));
+            v.sqldata = buffers_.back().get();
             v.sqlind = &nulls_[static_cast<size_t>(i)];
         }
     }
@@ -169,7 +187,7 @@ private:
     }
 
     std::vector<char> raw_;
-    std::vector<std::string> buffers_;
+    std::vector<std::unique_ptr<char[]>> buffers_;
     std::vector<short> nulls_;
 };
 
