@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QStyle>
 
@@ -203,6 +204,13 @@ bool TServerConfigDialog::eventFilter(QObject *watched, QEvent *event) {
         }
     }
     return QDialog::eventFilter(watched, event);
+}
+
+void TServerConfigDialog::showEvent(QShowEvent *event) {
+    // Centred on the screen, whoever owns the dialog.
+    if (QScreen *s = screen())
+        move(s->availableGeometry().center() - rect().center());
+    QDialog::showEvent(event);
 }
 
 QWidget *TServerConfigDialog::Control(ServerConfigControl control) const { return controls_.at(control); }
