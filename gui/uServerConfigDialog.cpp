@@ -29,8 +29,12 @@ public:
     }
 };
 
-QString Q(const std::string &s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-std::string S(const QString &s) { return s.toUtf8().toStdString(); }
+QString Q(const std::string &s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+std::string S(const QString &s) {
+    return s.toUtf8().toStdString();
+}
 
 QLabel *Label(QWidget *parent, const char *caption, int left, int top) {
     auto *label = new QLabel(QString::fromUtf8(caption), parent);
@@ -151,7 +155,8 @@ void TServerConfigDialog::BuildForm() {
     minimizar->move(16, 402);
     minimizar->adjustSize();
 
-    auto *aplicar = new QPushButton(style()->standardIcon(QStyle::SP_DialogApplyButton), QStringLiteral("&Aplicar"), this);
+    auto *aplicar =
+        new QPushButton(style()->standardIcon(QStyle::SP_DialogApplyButton), QStringLiteral("&Aplicar"), this);
     aplicar->setGeometry(16, 436, 180, 64);
     aplicar->setIconSize(QSize(32, 32));
     auto *cancelar =
@@ -163,12 +168,24 @@ void TServerConfigDialog::BuildForm() {
     aplicar_ = aplicar;
     cancelar_ = cancelar;
 
-    controls_ = {{C::LabelNumeroIP, ip},   {C::EditPorta, porta},       {C::EditUsuario, usuario},
-                 {C::EditSenha, senha},    {C::CheckBoxMinimizar, minimizar}, {C::RadioButton1, radio1},
-                 {C::RadioButton2, radio2}, {C::Label3, label3},        {C::ComboBox1, combo1},
-                 {C::Panel2, panel2},      {C::Panel3, panel3},         {C::SpinEdit1, spin1},
-                 {C::CheckBox1, bold},     {C::SpinEdit2, spin2},       {C::SpinEdit3, spin3},
-                 {C::CheckCondensa, condensa}, {C::CheckCortar, cortar}, {C::Tipo_impressora, tipo}};
+    controls_ = {{C::LabelNumeroIP, ip},
+                 {C::EditPorta, porta},
+                 {C::EditUsuario, usuario},
+                 {C::EditSenha, senha},
+                 {C::CheckBoxMinimizar, minimizar},
+                 {C::RadioButton1, radio1},
+                 {C::RadioButton2, radio2},
+                 {C::Label3, label3},
+                 {C::ComboBox1, combo1},
+                 {C::Panel2, panel2},
+                 {C::Panel3, panel3},
+                 {C::SpinEdit1, spin1},
+                 {C::CheckBox1, bold},
+                 {C::SpinEdit2, spin2},
+                 {C::SpinEdit3, spin3},
+                 {C::CheckCondensa, condensa},
+                 {C::CheckCortar, cortar},
+                 {C::Tipo_impressora, tipo}};
 
     connect(radio1, &QRadioButton::clicked, this, [this] { form_->Handle([this] { form_->RadioButton1Click(); }); });
     connect(radio2, &QRadioButton::clicked, this, [this] { form_->Handle([this] { form_->RadioButton2Click(); }); });
@@ -182,7 +199,9 @@ int TServerConfigDialog::ShowModal() {
     return exec();
 }
 
-void TServerConfigDialog::FormShow() { form_->FormShow(); }
+void TServerConfigDialog::FormShow() {
+    form_->FormShow();
+}
 
 bool TServerConfigDialog::eventFilter(QObject *watched, QEvent *event) {
     if (watched == controls_[C::EditPorta]) {
@@ -213,9 +232,15 @@ void TServerConfigDialog::showEvent(QShowEvent *event) {
     QDialog::showEvent(event);
 }
 
-QWidget *TServerConfigDialog::Control(ServerConfigControl control) const { return controls_.at(control); }
-QWidget *TServerConfigDialog::BitBtnAplicar() const { return aplicar_; }
-QWidget *TServerConfigDialog::BitBtnCancelar() const { return cancelar_; }
+QWidget *TServerConfigDialog::Control(ServerConfigControl control) const {
+    return controls_.at(control);
+}
+QWidget *TServerConfigDialog::BitBtnAplicar() const {
+    return aplicar_;
+}
+QWidget *TServerConfigDialog::BitBtnCancelar() const {
+    return cancelar_;
+}
 
 std::string TServerConfigDialog::Text(ServerConfigControl control) const {
     QWidget *w = controls_.at(control);
@@ -279,7 +304,9 @@ void TServerConfigDialog::AddItem(ServerConfigControl control, const std::string
     }
 }
 
-void TServerConfigDialog::Close() { accept(); }
+void TServerConfigDialog::Close() {
+    accept();
+}
 
 void TServerConfigDialog::ShowError(const std::string &text) {
     if (errorBox)

@@ -52,8 +52,10 @@ protected:
         dialog = std::make_unique<TServerConfigDialog>(
             TServerConfigServer{[this] { return started; }, [this] { calls.push_back("Stop"); },
                                 [this] { calls.push_back("Start"); }},
-            [] { return std::vector<std::string>{"PDF", "Escritório"}; }, nullptr,
-            [] { return std::string("10.0.0.7"); });
+            [] {
+                return std::vector<std::string>{"PDF", "Escritório"};
+            },
+            nullptr, [] { return std::string("10.0.0.7"); });
         dialog->errorBox = [this](const QString &text) { errors.push_back(text.toStdString()); };
     }
     void TearDown() override { SetExecutableFolder(""); }
@@ -73,7 +75,8 @@ TEST_F(Dialog, FormAsDesigned) {
     QStringList groups;
     for (auto *g : dialog->findChildren<QGroupBox *>())
         groups << g->title();
-    EXPECT_EQ(groups, (QStringList{QString::fromUtf8(" Dados do Servidor "), QString::fromUtf8(" Dados da Impressão")}));
+    EXPECT_EQ(groups,
+              (QStringList{QString::fromUtf8(" Dados do Servidor "), QString::fromUtf8(" Dados da Impressão")}));
     EXPECT_EQ(Get<QLineEdit>(C::EditPorta)->maxLength(), 5);
     EXPECT_EQ(Get<QLineEdit>(C::EditSenha)->echoMode(), QLineEdit::Password);
     const struct {
