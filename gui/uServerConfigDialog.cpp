@@ -56,7 +56,10 @@ TServerConfigDialog::TServerConfigDialog(TServerConfigServer server, TFormServer
     form_->FormCreate();
 }
 
-TServerConfigDialog::~TServerConfigDialog() = default;
+TServerConfigDialog::~TServerConfigDialog() {
+    // The port box outlives the logic while the base class deletes the children.
+    controls_.at(C::EditPorta)->removeEventFilter(this);
+}
 
 void TServerConfigDialog::BuildForm() {
     setWindowTitle(QString::fromUtf8("Configurações do Servidor"));
@@ -204,7 +207,8 @@ void TServerConfigDialog::FormShow() {
 }
 
 bool TServerConfigDialog::eventFilter(QObject *watched, QEvent *event) {
-    if (watched == controls_[C::EditPorta]) {
+    const auto porta = controls_.find(C::EditPorta);
+    if (form_ && porta != controls_.end() && watched == porta->second) {
         if (event->type() == QEvent::KeyPress) {
             auto *key = static_cast<QKeyEvent *>(event);
             char32_t code = 0;
