@@ -201,7 +201,8 @@ TEST_F(Imprime, MarginsMoveTheBlockWithoutNarrowingIt) {
 }
 
 TEST_F(Imprime, LineEndsAndNulFollowTheLineListRules) {
-    Printed out = print(std::string("um\ndois\r\ntres\rquatro\r\n\0cinco", 31), pageSettings());
+    using namespace std::string_literals;
+    Printed out = print("um\ndois\r\ntres\rquatro\r\n\0cinco"s, pageSettings());
     EXPECT_EQ(out.bodyTexts(), (std::vector<std::string>{"um", "dois", "tres", "quatro"}));
     auto body = out.body();
     ASSERT_EQ(body.size(), 4u);
