@@ -172,7 +172,7 @@ bool TFormPrincipal::imprime(const std::string &value, std::string &erro) {
     } catch (const std::exception &e) {
         erro = "Erro: " + std::string(e.what());
     } catch (...) {
-        erro = "Erro: falha desconhecida ao imprimir.";
+        erro = "Erro: Unknown failure while printing the page.";
     }
     return false;
 }

@@ -51,30 +51,6 @@ std::vector<pdfprobe::Line> bodyLines(const pdfprobe::Page &page) {
     return out;
 }
 
-// Greedy wrapping of a monospaced text at `columns` characters, breaking at
-// spaces (a longer word is cut): what a reader expects of the 83-column block.
-std::vector<std::string> expectedWrap(const std::string &para, size_t columns) {
-    std::vector<std::string> out;
-    size_t s = 0;
-    while (s < para.size()) {
-        if (para.size() - s <= columns) {
-            out.push_back(para.substr(s));
-            break;
-        }
-        size_t b = para.rfind(' ', s + columns);
-        if (b == std::string::npos || b <= s) {
-            out.push_back(para.substr(s, columns));
-            s += columns;
-            continue;
-        }
-        out.push_back(para.substr(s, b - s));
-        s = para.find_first_not_of(' ', b);
-        if (s == std::string::npos)
-            break;
-    }
-    return out;
-}
-
 } // namespace
 
 TEST(Report, WrapsAtSpacesWithCourierMetricsAtTheBlockWidth) {
@@ -95,7 +71,7 @@ TEST(Report, WrapsAtSpacesWithCourierMetricsAtTheBlockWidth) {
     for (auto &l : lines)
         texts.push_back(l.text);
     // The hyphenated words never break at their hyphen; the 100-character word is cut at 83.
-    EXPECT_EQ(texts, expectedWrap(para, 83));
+    EXPECT_EQ(texts, pdfprobe::monospaceWrap(para, 83));
     for (auto &l : lines)
         EXPECT_NEAR(l.xMin, 11.06 * kPtPerMm, 0.05) << l.text;
     const auto &first = lines[0].words[0]; // "ação"
