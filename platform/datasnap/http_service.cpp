@@ -365,6 +365,8 @@ void HttpService::stop() {
         impl->acceptor.reset();
         impl->sweepTimer.reset();
         impl->retryTimer.reset();
+        // the last handle on the strand goes before the io_context does
+        impl->strand.reset();
     });
     std::vector<std::shared_ptr<Connection>> open;
     {
