@@ -25,6 +25,11 @@ public:
     std::string updateprint_json(const std::string &Usuario, const std::string &senha, const json::Value *Value);
 
 private:
+    // The printing steps shared by both methods, on the payload text.
+    std::string imprimePayload(const std::string &payload);
+    std::string imprimeCupom(const TSettings &settings, const std::string &payload);
+    std::string imprimePagina(const TSettings &settings, const std::string &payload);
+
     SettingsSource settings_;
     PagePrinter imprime_;
 };

@@ -168,6 +168,11 @@ struct Server::Pool {
     // forcing the end after a grace period.
     void finish() {
         guard.reset();
+        if (threads.empty()) { // never ran (a failed Start): run what the stops queued
+            ioc.run_for(std::chrono::seconds(10));
+            ioc.stop();
+            return;
+        }
         {
             std::unique_lock<std::mutex> g(lock);
             if (!idle.wait_for(g, std::chrono::seconds(10), [this] { return running == 0; }))

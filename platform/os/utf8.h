@@ -1,0 +1,112 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+// Strict UTF-8 (RFC 3629): no overlong forms, no surrogates, nothing past U+10FFFF.
+namespace utf8 {
+
+// Length of the valid sequence at p (left bytes available), 0 if there is none;
+// its code point goes to cp.
+inline std::size_t sequence(const unsigned char *p, std::size_t left, char32_t &cp) {
+    unsigned char c = p[0];
+    if (c < 0x80) {
+        cp = c;
+        return 1;
+    }
+    auto cont = [&](std::size_t i) { return i < left && (p[i] & 0xC0) == 0x80; };
+    if (c >= 0xC2 && c <= 0xDF) {
+        if (!cont(1))
+            return 0;
+        cp = char32_t(c & 0x1F) << 6 | (p[1] & 0x3F);
+        return 2;
+    }
+    if (c >= 0xE0 && c <= 0xEF) {
+        if (!cont(1) || !cont(2))
+            return 0;
+        cp = char32_t(c & 0x0F) << 12 | char32_t(p[1] & 0x3F) << 6 | (p[2] & 0x3F);
+        if (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))
+            return 0;
+        return 3;
+    }
+    if (c >= 0xF0 && c <= 0xF4) {
+        if (!cont(1) || !cont(2) || !cont(3))
+            return 0;
+        cp = char32_t(c & 0x07) << 18 | char32_t(p[1] & 0x3F) << 12 | char32_t(p[2] & 0x3F) << 6 | (p[3] & 0x3F);
+        if (cp < 0x10000 || cp > 0x10FFFF)
+            return 0;
+        return 4;
+    }
+    return 0;
+}
+
+// Whether the text is valid UTF-8; plain ASCII is checked a block at a time.
+inline bool isValid(std::string_view s) {
+    const auto *p = reinterpret_cast<const unsigned char *>(s.data());
+    std::size_t n = s.size(), i = 0;
+    while (i < n) {
+#ifdef __SSE2__
+        while (i + 16 <= n) {
+            unsigned mask = static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i))));
+            if (mask) {
+                i += static_cast<std::size_t>(__builtin_ctz(mask));
+                break;
+            }
+            i += 16;
+        }
+#else
+        while (i + 8 <= n) {
+            std::uint64_t w;
+            std::memcpy(&w, p + i, 8);
+            if (w & 0x8080808080808080ull)
+                break;
+            i += 8;
+        }
+#endif
+        if (i >= n)
+            break;
+        if (p[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        // Two-byte characters (accented Latin letters) without the general path.
+        if (p[i] >= 0xC2 && p[i] <= 0xDF && i + 1 < n && (p[i + 1] & 0xC0) == 0x80) {
+            i += 2;
+            continue;
+        }
+        char32_t cp;
+        std::size_t len = sequence(p + i, n - i, cp);
+        if (len == 0)
+            return false;
+        i += len;
+    }
+    return true;
+}
+
+// The number of UTF-16 code units that the text takes; an invalid byte counts
+// as one unit (it would stand for U+FFFD).
+inline std::size_t utf16Length(std::string_view s) {
+    const auto *p = reinterpret_cast<const unsigned char *>(s.data());
+    std::size_t n = s.size(), i = 0, units = 0;
+    while (i < n) {
+        char32_t cp;
+        std::size_t len = sequence(p + i, n - i, cp);
+        if (len == 0) {
+            ++units;
+            ++i;
+            continue;
+        }
+        units += cp >= 0x10000 ? 2 : 1;
+        i += len;
+    }
+    return units;
+}
+
+} // namespace utf8
