@@ -117,8 +117,17 @@ int RunServiceApplication(int argc, char **argv) {
     if (sw.foreground)
         os::setLogToStderr(true);
 
+    // The three objects of the process. The main window object is built first
+    // because the container's remote methods read its Settings record and print
+    // pages through it; its creation handler runs after the container exists.
+    // They are destroyed in reverse: the container (stopping the server) before
+    // the main window object.
     TFormPrincipal FormPrincipal;
-    TServerContainer1 ServerContainer1(FormPrincipal);
+    TServerContainer1 ServerContainer1([&FormPrincipal] { return FormPrincipal.Settings(); },
+                                       [&FormPrincipal](const std::string &value, std::string &erro) {
+                                           return FormPrincipal.imprime(value, erro);
+                                       });
+    FormPrincipal.ServerContainer1 = &ServerContainer1;
     TCorvaneDSPrinterService CorvaneDSPrinterService(FormPrincipal, [&] { ServerContainer1.DSServer1.Start(); });
 
     // Creation handler of the main window: never holds up start-up; its
