@@ -135,7 +135,7 @@ int RunServiceApplication(int argc, char **argv) {
     try {
         FormPrincipal.FormCreate();
     } catch (const std::exception &e) {
-        os::logError(executableName(), e.what());
+        os::logError(executableName(), std::string("Database location (SYS_INFO.INI) not read: ") + e.what());
     }
 
     if (sw.install || sw.uninstall)
