@@ -14,6 +14,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -170,20 +171,27 @@ void DeviceFile::open(const std::string &path, std::chrono::milliseconds samePro
             throw IoError(winerr::InvalidHandleType);
     }
 
-    DeviceRegistry::Key key{st.st_dev, st.st_ino};
-    if (!DeviceRegistry::instance().acquire(key, sameProcessWait))
-        throw IoError(winerr::SharingViolation);
-    lease = std::make_unique<Lease>(key);
+    // The kernel's memory devices (/dev/null, /dev/full, ...) are shared by
+    // everyone at once; every other device is taken for exclusive writing.
+    bool memoryDevice = S_ISCHR(st.st_mode) && major(st.st_rdev) == 1;
+    if (!memoryDevice) {
+        DeviceRegistry::Key key{st.st_dev, st.st_ino};
+        if (!DeviceRegistry::instance().acquire(key, sameProcessWait))
+            throw IoError(winerr::SharingViolation);
+        lease = std::make_unique<Lease>(key);
+    }
 
     if (!path.empty()) {
         int fd = guard.fd;
-        int r;
-        do
-            r = flock(fd, LOCK_EX | LOCK_NB);
-        while (r != 0 && errno == EINTR);
-        if (r != 0 && errno == EWOULDBLOCK)
-            throw IoError(winerr::SharingViolation);
-        // Other lock failures (a file system without locks) leave the device unlocked.
+        int r = 0;
+        if (!memoryDevice) {
+            do
+                r = flock(fd, LOCK_EX | LOCK_NB);
+            while (r != 0 && errno == EINTR);
+            if (r != 0 && errno == EWOULDBLOCK)
+                throw IoError(winerr::SharingViolation);
+            // Other lock failures (a file system without locks) leave the device unlocked.
+        }
 
         int flags = fcntl(fd, F_GETFL);
         if (flags != -1)
