@@ -4,6 +4,8 @@
 
 #include <cerrno>
 #include <condition_variable>
+#include <cstdlib>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -83,6 +85,24 @@ struct FdGuard {
     int release() { return std::exchange(fd, -1); }
 };
 
+// Whether the path names an entry of the device folder, where nodes come and
+// go with their hardware: a missing one is "not found" there, never created
+// as a plain file (which would also stand in the way of the real node).
+bool inDeviceFolder(const std::string &path) {
+    std::size_t slash = path.find_last_of('/');
+    std::string parent = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+    char *real = realpath(parent.c_str(), nullptr);
+    if (!real)
+        return false;
+    std::string folder = real;
+    std::free(real);
+    auto under = [&](const char *root) {
+        std::size_t n = std::strlen(root);
+        return folder.compare(0, n, root) == 0 && (folder.size() == n || folder[n] == '/');
+    };
+    return under("/dev") && !under("/dev/shm") && !under("/dev/mqueue");
+}
+
 // A receipt port must get the bytes as sent; a terminal's output processing
 // would turn every line feed into CR LF.
 void makeOutputRaw(int fd) {
@@ -157,14 +177,17 @@ void DeviceFile::open(const std::string &path, std::chrono::milliseconds samePro
     } else {
         // Non-blocking only for the open itself: a serial port without carrier
         // or a pipe without reader must not hang the caller.
+        int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+        if (!inDeviceFolder(path))
+            flags |= O_CREAT;
         int fd;
         do
-            fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+            fd = ::open(path.c_str(), flags, 0666);
         while (fd < 0 && errno == EINTR);
         if (fd < 0) {
             int err = errno;
             // With O_CREAT, ENOENT can only mean that a folder of the path is missing.
-            throw IoError(err == ENOENT ? winerr::PathNotFound : windowsErrorFromErrno(err));
+            throw IoError(err == ENOENT && (flags & O_CREAT) ? winerr::PathNotFound : windowsErrorFromErrno(err));
         }
         guard.fd = fd;
         if (fstat(fd, &st) != 0)

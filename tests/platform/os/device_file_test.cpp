@@ -93,6 +93,18 @@ TEST(DeviceFile, OpenFailuresGiveWindowsCodes) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("missing")));
 }
 
+TEST(DeviceFile, MissingDeviceNodeIsNotFoundAndNotCreated) {
+    const std::string node = "/dev/corvane-test-no-such-printer";
+    DeviceFile d;
+    int code = ioCode([&] { d.open(node); });
+    bool created = std::filesystem::exists(node);
+    if (created)
+        std::filesystem::remove(node);
+    EXPECT_EQ(code, 2);
+    EXPECT_FALSE(created);
+    EXPECT_EQ(ioCode([&] { d.open("/dev/corvane-test-no-such-folder/lp0"); }), 3); // a missing folder, as anywhere
+}
+
 TEST(DeviceFile, ForbiddenFolderIsAccessDenied) {
     TempDir dir;
     std::string locked = dir.file("locked");
