@@ -8,6 +8,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 #include <fcntl.h>
@@ -104,13 +105,17 @@ bool inDeviceFolder(const std::string &path) {
 }
 
 // A receipt port must get the bytes as sent; a terminal's output processing
-// would turn every line feed into CR LF.
-void makeOutputRaw(int fd) {
+// would turn every line feed into CR LF. Gives the settings to put back at
+// close, if any were changed.
+std::optional<termios> makeOutputRaw(int fd) {
     termios t;
     if (tcgetattr(fd, &t) != 0 || !(t.c_oflag & OPOST))
-        return;
-    t.c_oflag &= ~OPOST;
-    tcsetattr(fd, TCSANOW, &t);
+        return std::nullopt;
+    termios raw = t;
+    raw.c_oflag &= ~OPOST;
+    if (tcsetattr(fd, TCSANOW, &raw) != 0)
+        return std::nullopt;
+    return t;
 }
 
 // Writing to a pipe whose reader is gone must fail with EPIPE, not kill the
@@ -157,8 +162,10 @@ struct DeviceFile::Lease {
 DeviceFile::DeviceFile() = default;
 
 DeviceFile::~DeviceFile() {
-    if (fd_ >= 0 && ownsFd_)
+    if (fd_ >= 0 && ownsFd_) {
+        restoreTerminal();
         ::close(fd_);
+    }
 }
 
 void DeviceFile::open(const std::string &path, std::chrono::milliseconds sameProcessWait) {
@@ -166,6 +173,7 @@ void DeviceFile::open(const std::string &path, std::chrono::milliseconds samePro
         throw IoError(winerr::InvalidParameter);
 
     std::unique_ptr<Lease> lease; // declared first: given back only after the descriptor is closed
+    std::optional<termios> savedTerminal;
     FdGuard guard{-1, !path.empty()};
     struct stat st;
     if (path.empty()) {
@@ -229,7 +237,7 @@ void DeviceFile::open(const std::string &path, std::chrono::milliseconds samePro
                 throw IoError::fromErrno(errno);
         }
         if (S_ISCHR(st.st_mode))
-            makeOutputRaw(fd);
+            savedTerminal = makeOutputRaw(fd);
     }
 
     charDevice_ = S_ISCHR(st.st_mode);
@@ -237,6 +245,16 @@ void DeviceFile::open(const std::string &path, std::chrono::milliseconds samePro
     ownsFd_ = !path.empty();
     fd_ = guard.release();
     lease_ = std::move(lease);
+    savedTerminal_ = std::move(savedTerminal);
+}
+
+void DeviceFile::restoreTerminal() {
+    // A terminal someone watches gets its output processing back once the
+    // bytes have gone out.
+    if (savedTerminal_) {
+        tcsetattr(fd_, TCSANOW, &*savedTerminal_); // bytes written so far were processed already
+        savedTerminal_.reset();
+    }
 }
 
 void DeviceFile::write(const char *data, std::size_t n) {
@@ -267,6 +285,7 @@ void DeviceFile::write(const char *data, std::size_t n) {
 void DeviceFile::close() {
     if (fd_ < 0)
         return;
+    restoreTerminal();
     int fd = std::exchange(fd_, -1);
     int r = 0, err = 0;
     if (ownsFd_) {
