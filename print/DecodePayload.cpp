@@ -10,6 +10,10 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) || defined(__i386__)
+#define CORVANE_BASE64_SSSE3 1
+#include <tmmintrin.h>
+#endif
 
 namespace {
 
@@ -199,9 +203,7 @@ bool checkUrlEscapes(std::string_view payload) {
     return ascii;
 }
 
-#if defined(__x86_64__) || defined(__i386__)
-#define CORVANE_BASE64_SSSE3 1
-#include <tmmintrin.h>
+#ifdef CORVANE_BASE64_SSSE3
 
 // Decodes whole blocks of 16 alphabet characters into 12 bytes each, and stops
 // at the first block holding anything else (or at the last full block).
