@@ -305,8 +305,10 @@ std::vector<Row> FirebirdConnection::DoExecute(const std::string &sql) {
         ISC_STATUS_ARRAY ignored;
         if (stmt)
             m.api->freeStatement(ignored, &stmt, DSQL_drop);
-        if (own && m.tr)
+        if (own && m.tr) {
             m.api->rollback(ignored, &m.tr);
+            m.tr = 0; // even when the rollback failed: the transaction is over for us
+        }
     };
     try {
         m.check(m.api->allocate(m.status, &m.db, &stmt));
