@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <optional>
@@ -227,6 +228,12 @@ int main(int argc, char **argv) {
             SetExecutableFolder(value);
         else
             given.emplace_back(&*it, value);
+    }
+
+    const std::string folder = ExecutableFolder();
+    if (std::error_code ec; !std::filesystem::is_directory(folder, ec)) {
+        std::cerr << "CorvaneDSPrinterConfig: " << folder << " is not a folder\n";
+        return 1;
     }
 
     Context c;

@@ -2,9 +2,9 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <mutex>
 #include <cstdlib>
 #include <cwctype>
+#include <mutex>
 #include <stdexcept>
 
 #include <iconv.h>

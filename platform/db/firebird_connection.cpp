@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <iomanip>
+#include <mutex>
 #include <sstream>
 
 #include <ibase.h>
@@ -66,9 +66,9 @@ bool isConnectionLost(const ISC_STATUS *status) {
     for (const ISC_STATUS *p = status; *p != isc_arg_end;) {
         ISC_STATUS kind = *p++;
         ISC_STATUS value = *p++;
-        if (kind == isc_arg_gds && (value == isc_network_error || value == isc_net_read_err ||
-                                    value == isc_net_write_err || value == isc_lost_db_connection ||
-                                    value == isc_shutdown || value == isc_att_shutdown))
+        if (kind == isc_arg_gds &&
+            (value == isc_network_error || value == isc_net_read_err || value == isc_net_write_err ||
+             value == isc_lost_db_connection || value == isc_shutdown || value == isc_att_shutdown))
             return true;
         if (kind == isc_arg_cstring) // a counted string takes one more slot
             ++p;
@@ -271,13 +271,14 @@ void FirebirdConnection::DoDisconnect() {
     }
 }
 
-bool FirebirdConnection::DoConnected() const { return impl_->db != 0; }
+bool FirebirdConnection::DoConnected() const {
+    return impl_->db != 0;
+}
 
 void FirebirdConnection::DoStartTransaction() {
     if (impl_->tr)
         throw DbError("A transaction is already active");
-    static char tpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committed, isc_tpb_rec_version,
-                         isc_tpb_wait};
+    static char tpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committed, isc_tpb_rec_version, isc_tpb_wait};
     impl_->check(impl_->api->start(impl_->status, &impl_->tr, 1, &impl_->db, static_cast<short>(sizeof tpb), tpb));
 }
 
@@ -293,7 +294,9 @@ void FirebirdConnection::DoRollback() {
     impl_->check(impl_->api->rollback(impl_->status, &impl_->tr));
 }
 
-bool FirebirdConnection::DoInTransaction() const { return impl_->tr != 0; }
+bool FirebirdConnection::DoInTransaction() const {
+    return impl_->tr != 0;
+}
 
 std::vector<Row> FirebirdConnection::DoExecute(const std::string &sql) {
     Impl &m = *impl_;
@@ -305,8 +308,10 @@ std::vector<Row> FirebirdConnection::DoExecute(const std::string &sql) {
         ISC_STATUS_ARRAY ignored;
         if (stmt)
             m.api->freeStatement(ignored, &stmt, DSQL_drop);
-        if (own && m.tr)
+        if (own && m.tr) {
             m.api->rollback(ignored, &m.tr);
+            m.tr = 0; // even when the rollback failed: the transaction is over for us
+        }
     };
     try {
         m.check(m.api->allocate(m.status, &m.db, &stmt));

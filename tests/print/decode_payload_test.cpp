@@ -119,3 +119,40 @@ TEST(DecodePayload, LargePayloadsRoundTrip) {
     }
     EXPECT_EQ(DecodePayload(payload), text);
 }
+
+// Long runs of clean Base64 (decoded a block at a time) with plus signs and
+// slashes, both on the plain ASCII path and on the path for text that holds
+// other characters.
+TEST(DecodePayload, LongAlphabetRunsWithPlusAndSlash) {
+    std::string text;
+    for (int i = 0; i < 3; ++i) {
+        for (int k = 0; k < 8; ++k)
+            text += "\xC2\xBF>\xC3\xBA?";
+        text += "A\xC3\xA7\xC3\xA3o ~\xC3\xBC|";
+    }
+    const std::string clean = "wr8+w7o/wr8+w7o/wr8+w7o/wr8+w7o/wr8+w7o/wr8+w7o/wr8+w7o/wr8+w7o/QcOnw6NvIH7DvHzCvz7Duj/"
+                              "Cvz7Duj/Cvz7Duj/Cvz7Duj/Cvz7Duj/Cvz7Duj/Cvz7Duj/Cvz7Duj9Bw6fDo28gfsO8fMK/PsO6P8K/"
+                              "PsO6P8K/PsO6P8K/PsO6P8K/PsO6P8K/PsO6P8K/PsO6P8K/PsO6P0HDp8OjbyB+w7x8";
+    std::string payload;
+    for (char c : clean)
+        payload += c == '+' ? std::string("%2B") : std::string(1, c);
+    EXPECT_EQ(DecodePayload(payload), text);
+    EXPECT_EQ(DecodePayload("\xC3\xA9" + payload), text); // U+00E9 is skipped
+    EXPECT_EQ(DecodePayload(payload + "%C3%A9"), text);
+    for (std::size_t cut = 0; cut < 20; ++cut) // every alignment of the blocks
+        EXPECT_EQ(DecodePayload(std::string(cut, '=') + payload), text) << cut;
+    // An unescaped plus sign is a space, skipped wherever it stands in a block.
+    auto outcome = [](const std::string &p) {
+        try {
+            return DecodePayload(p);
+        } catch (const EPayloadError &e) {
+            return std::string("failed: ") + e.what();
+        }
+    };
+    std::string spaced = clean;
+    for (char &c : spaced)
+        if (c == '+')
+            c = ' ';
+    EXPECT_EQ(outcome(clean), outcome(spaced));
+    EXPECT_NE(outcome(clean), text);
+}

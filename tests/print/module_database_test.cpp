@@ -43,12 +43,10 @@ TEST(ServerMethodsDatabase, FirebirdAccountFollowsTheSettingsSource) {
     auto settings = std::make_shared<const TSettings>(s);
     TDatabaseHost host;
     host.Base = [] { return std::string("/dados/loja.fdb"); };
-    TServerMethods1 m([settings] { return settings; }, [](const std::string &, std::string &) { return true; },
-                      host);
+    TServerMethods1 m([settings] { return settings; }, [](const std::string &, std::string &) { return true; }, host);
     m.FDConnection1BeforeConnect();
-    EXPECT_EQ(m.FDConnection1.Params.Lines(), (std::vector<std::string>{"Database=/dados/loja.fdb",
-                                                                         "User_Name=CAIXA", "password=SEGREDO",
-                                                                         "DriverID=FB"}));
+    EXPECT_EQ(m.FDConnection1.Params.Lines(), (std::vector<std::string>{"Database=/dados/loja.fdb", "User_Name=CAIXA",
+                                                                        "password=SEGREDO", "DriverID=FB"}));
 }
 
 } // namespace

@@ -151,6 +151,12 @@ TEST_F(ConfigTool, RefusesWhatTheDialogRefuses) {
     EXPECT_EQ(Tool(dir, {"--port", "65536"}).status, 0); // the dialog takes it too
 }
 
+TEST_F(ConfigTool, MissingFolderIsReported) {
+    const ToolRun r = Tool(dir, {"--dir", dir.file("none"), "--port", "211"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("none/ is not a folder"), std::string::npos) << r.output;
+}
+
 TEST_F(ConfigTool, UnreadableFileIsReported) {
     std::filesystem::create_directory(dir.file("servidor.cfg"));
     const ToolRun r = Tool(dir, {"--port", "211"});
