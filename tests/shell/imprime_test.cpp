@@ -10,6 +10,7 @@
 
 #include "pdf_probe.h"
 #include "printers.h"
+#include "private_cupsd.h"
 #include "temp_dir.h"
 #include "uServerPrincipal.h"
 
@@ -317,24 +318,31 @@ TEST_F(Imprime, PrinterFailuresReachTheCallerWithCupsMessage) {
 }
 
 TEST_F(Imprime, NoSchedulerIsAClearErrorAndNoPrinterIsNoError) {
-    form.PagePrinters = nullptr; // the machine's CUPS, pointed at a dead address on this thread only
-    cupsSetServer("/nonexistent/corvane-test/cups.sock");
+    // The machine's CUPS as imprime finds it, pointed elsewhere on this thread only.
+    form.PagePrinters = nullptr;
     form.ReplaceSettings(pageSettings());
     std::string erro;
+    cupsSetServer("/nonexistent/corvane-test/cups.sock");
     bool ok = form.imprime("texto", erro);
-    cupsSetServer(nullptr);
     EXPECT_FALSE(ok);
     EXPECT_EQ(erro.rfind("Erro: The CUPS print scheduler is not reachable at /nonexistent/corvane-test/cups.sock", 0),
               0u)
         << erro;
 
-    auto listed = std::make_shared<ListedPrinters>();
-    form.PagePrinters = listed;
-    EXPECT_TRUE(form.imprime("texto", erro)); // nothing installed: nothing printed
-    EXPECT_EQ(erro, "");
-    EXPECT_EQ(listed->submitted, 0);
+    testutil::PrivateCupsd empty; // a scheduler with no printer installed
+    if (empty.running()) {
+        cupsSetServer(empty.socket().c_str());
+        ok = form.imprime("texto", erro);
+        EXPECT_TRUE(ok); // nothing to print on: nothing printed, no failure
+        EXPECT_EQ(erro, "");
+    } else {
+        ADD_FAILURE() << "could not start a private CUPS scheduler";
+    }
+    cupsSetServer(nullptr);
 
+    auto listed = std::make_shared<ListedPrinters>();
     listed->listed.names = {"Laser_X"}; // installed, but no default and no match
+    form.PagePrinters = listed;
     EXPECT_FALSE(form.imprime("texto", erro));
     EXPECT_EQ(erro, "Erro: There is no default printer currently selected");
     EXPECT_EQ(listed->submitted, 0);

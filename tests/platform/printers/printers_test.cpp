@@ -5,6 +5,7 @@
 
 #include "pdf_probe.h"
 #include "printers.h"
+#include "private_cupsd.h"
 
 // These tests use the machine's CUPS scheduler with the cups-pdf test queues
 // Laser_A (the default) and Laser_B.
@@ -109,5 +110,22 @@ TEST(CupsPrinters, NoSchedulerIsAClearError) {
                 << e.what();
         }
         EXPECT_THROW(dead.printPdf("Laser_A", "%PDF", {}), printers::SchedulerUnavailable);
+    }
+}
+
+TEST(CupsPrinters, ASchedulerWithoutPrintersListsNone) {
+    testutil::PrivateCupsd empty;
+    ASSERT_TRUE(empty.running()) << "could not start a private CUPS scheduler";
+    printers::CupsPrinters cups(empty.socket());
+    printers::PrinterList list = cups.list();
+    EXPECT_TRUE(list.names.empty());
+    EXPECT_EQ(list.defaultName, "");
+    try {
+        cups.printPdf("Laser_A", "%PDF-1.4", {});
+        FAIL() << "printed on a scheduler without printers";
+    } catch (const printers::SchedulerUnavailable &) {
+        FAIL() << "the scheduler is there";
+    } catch (const printers::PrinterError &e) {
+        EXPECT_STREQ(e.what(), "The printer or class does not exist.");
     }
 }
