@@ -440,8 +440,11 @@ int Report::render(std::string &pdf) const {
     for (bool more = true; more;) {
         ++pages;
         const PageInfo info{pages};
+        size_t drawn = 0;
         for (Flow &flow : flows)
-            drawLines(cr.get(), flow, bandLeft, bandTop + pt(flow.label->frame.top), footerTop);
+            drawn += drawLines(cr.get(), flow, bandLeft, bandTop + pt(flow.label->frame.top), footerTop);
+        if (drawn == 0 && pages > 1)
+            throw ReportError("The text does not fit on a page"); // never loop over empty pages
         if (pages == 1) {
             drawFixedLabels(cr.get(), ctx.get(), titleBand, bandLeft, bandTop, true);
             for (const ExpressionBox &box : titleBand.expressions)
