@@ -1,11 +1,12 @@
 #pragma once
 
-// A CUPS scheduler of the test's own, with no printers, listening only on a
-// socket in a temporary folder. It shares nothing with the machine's scheduler
+// A CUPS scheduler of the test's own, with no printers until the test adds
+// some, listening only on a socket in a temporary folder. It shares nothing with the machine's scheduler
 // (its own configuration, spool, state and log folders) and stops with the object.
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -32,7 +33,8 @@ public:
         writeFile(dir_.file("cups-files.conf"),
                   "ServerRoot " + root + "\nRequestRoot " + root + "/spool\nCacheDir " + root +
                       "/cache\nStateDir " + root + "/state\nTempDir " + root + "/tmp\nErrorLog " + root +
-                      "/log/error_log\nAccessLog " + root + "/log/access_log\nPageLog " + root + "/log/page_log\n");
+                      "/log/error_log\nAccessLog " + root + "/log/access_log\nPageLog " + root +
+                      "/log/page_log\nFileDevice Yes\n");
         std::string conf = dir_.file("cupsd.conf"), files = dir_.file("cups-files.conf");
         const char *argv[] = {"cupsd", "-f", "-c", conf.c_str(), "-s", files.c_str(), nullptr};
         if (posix_spawnp(&pid_, "cupsd", nullptr, nullptr, const_cast<char **>(argv), environ) != 0) {
@@ -56,6 +58,12 @@ public:
     }
     PrivateCupsd(const PrivateCupsd &) = delete;
     PrivateCupsd &operator=(const PrivateCupsd &) = delete;
+
+    // Adds a queue that discards what it prints; not the default destination.
+    bool addQueue(const std::string &name) const {
+        std::string command = "lpadmin -h '" + socket() + "' -p '" + name + "' -E -v file:///dev/null -m raw >/dev/null 2>&1";
+        return std::system(command.c_str()) == 0;
+    }
 
     bool running() const { return pid_ > 0 && std::filesystem::exists(socket()); }
     std::string socket() const { return dir_.file("cups.sock"); }

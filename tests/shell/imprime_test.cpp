@@ -55,17 +55,6 @@ private:
     std::vector<Job> jobs_;
 };
 
-// A printer list of our choosing that prints nothing.
-class ListedPrinters : public printers::PrinterSystem {
-public:
-    printers::PrinterList listed;
-    int submitted = 0;
-    printers::PrinterList list() override { return listed; }
-    int printPdf(const std::string &, const std::string &, const printers::JobOptions &) override {
-        return ++submitted;
-    }
-};
-
 struct Printed {
     std::string printer;
     std::vector<pdfprobe::Page> pages;
@@ -317,11 +306,14 @@ TEST_F(Imprime, PrinterFailuresReachTheCallerWithCupsMessage) {
     expectFailure(s, "Erro: The printer or class does not exist.");
 }
 
-TEST_F(Imprime, NoSchedulerIsAClearErrorAndNoPrinterIsNoError) {
+TEST_F(Imprime, NoSchedulerNoPrinterAndNoDefaultPrinter) {
     // The machine's CUPS as imprime finds it, pointed elsewhere on this thread only.
     form.PagePrinters = nullptr;
     form.ReplaceSettings(pageSettings());
     std::string erro;
+    struct ServerReset {
+        ~ServerReset() { cupsSetServer(nullptr); }
+    } reset;
     cupsSetServer("/nonexistent/corvane-test/cups.sock");
     bool ok = form.imprime("texto", erro);
     EXPECT_FALSE(ok);
@@ -329,23 +321,23 @@ TEST_F(Imprime, NoSchedulerIsAClearErrorAndNoPrinterIsNoError) {
               0u)
         << erro;
 
-    testutil::PrivateCupsd empty; // a scheduler with no printer installed
-    if (empty.running()) {
-        cupsSetServer(empty.socket().c_str());
-        ok = form.imprime("texto", erro);
-        EXPECT_TRUE(ok); // nothing to print on: nothing printed, no failure
-        EXPECT_EQ(erro, "");
-    } else {
-        ADD_FAILURE() << "could not start a private CUPS scheduler";
-    }
-    cupsSetServer(nullptr);
+    testutil::PrivateCupsd own; // a scheduler with no printer installed
+    ASSERT_TRUE(own.running()) << "could not start a private CUPS scheduler";
+    cupsSetServer(own.socket().c_str());
+    ok = form.imprime("texto", erro);
+    EXPECT_TRUE(ok); // nothing to print on: nothing printed, no failure
+    EXPECT_EQ(erro, "");
 
-    auto listed = std::make_shared<ListedPrinters>();
-    listed->listed.names = {"Laser_X"}; // installed, but no default and no match
-    form.PagePrinters = listed;
-    EXPECT_FALSE(form.imprime("texto", erro));
+    // A printer installed, but no default destination and no name that matches.
+    ASSERT_TRUE(own.addQueue("Laser_X"));
+    ok = form.imprime("texto", erro);
+    EXPECT_FALSE(ok);
     EXPECT_EQ(erro, "Erro: There is no default printer currently selected");
-    EXPECT_EQ(listed->submitted, 0);
+    TSettings s = pageSettings();
+    s.vimpressora = "X";
+    form.ReplaceSettings(s);
+    ok = form.imprime("texto", erro);
+    EXPECT_TRUE(ok) << erro;
 }
 
 TEST_F(Imprime, TheMachinesDefaultPrinterPrintsWithoutAWrapper) {
