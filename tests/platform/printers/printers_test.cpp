@@ -129,3 +129,21 @@ TEST(CupsPrinters, ASchedulerWithoutPrintersListsNone) {
         EXPECT_STREQ(e.what(), "The printer or class does not exist.");
     }
 }
+
+TEST(CupsPrinters, AQueueThatRejectsJobsGivesCupsReason) {
+    testutil::PrivateCupsd own;
+    ASSERT_TRUE(own.running()) << "could not start a private CUPS scheduler";
+    ASSERT_TRUE(own.addQueue("Laser_X"));
+    printers::CupsPrinters cups(own.socket());
+    EXPECT_EQ(cups.list().names, std::vector<std::string>{"Laser_X"});
+    EXPECT_GT(cups.printPdf("Laser_X", onePagePdf("aceito"), {}), 0);
+
+    ASSERT_EQ(std::system(("cupsreject -h " + pdfprobe::quoted(own.socket()) + " Laser_X").c_str()), 0);
+    try {
+        cups.printPdf("Laser_X", onePagePdf("recusado"), {});
+        FAIL() << "a rejecting queue took the job";
+    } catch (const printers::PrinterError &e) {
+        EXPECT_STREQ(e.what(), "Destination \"Laser_X\" is not accepting jobs.");
+        EXPECT_EQ(e.status(), 0x0506); // server-error-not-accepting-jobs
+    }
+}
