@@ -164,8 +164,7 @@ inline std::vector<Page> readPages(const std::string &pdf) {
         } else if (tag.rfind("<word ", 0) == 0 && !pages.empty()) {
             size_t end = xml.find("</word>", close);
             pages.back().words.push_back({attribute(tag, "xMin"), attribute(tag, "yMin"), attribute(tag, "xMax"),
-                                          attribute(tag, "yMax"),
-                                          unescape(xml.substr(close + 1, end - close - 1))});
+                                          attribute(tag, "yMax"), unescape(xml.substr(close + 1, end - close - 1))});
         }
     }
     return pages;
@@ -190,7 +189,9 @@ inline std::vector<std::string> fonts(const std::string &pdf) {
     return names;
 }
 
-inline std::string info(const std::string &pdf) { return run("pdfinfo " + quoted(pdf)); }
+inline std::string info(const std::string &pdf) {
+    return run("pdfinfo " + quoted(pdf));
+}
 
 // The folder a cups-pdf test queue writes to.
 inline std::filesystem::path queueOutput(const std::string &queue) {

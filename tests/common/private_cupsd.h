@@ -31,10 +31,9 @@ public:
                                                "\nLogLevel warn\nBrowsing No\nWebInterface No\n"
                                                "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n");
         writeFile(dir_.file("cups-files.conf"),
-                  "ServerRoot " + root + "\nRequestRoot " + root + "/spool\nCacheDir " + root +
-                      "/cache\nStateDir " + root + "/state\nTempDir " + root + "/tmp\nErrorLog " + root +
-                      "/log/error_log\nAccessLog " + root + "/log/access_log\nPageLog " + root +
-                      "/log/page_log\nFileDevice Yes\n");
+                  "ServerRoot " + root + "\nRequestRoot " + root + "/spool\nCacheDir " + root + "/cache\nStateDir " +
+                      root + "/state\nTempDir " + root + "/tmp\nErrorLog " + root + "/log/error_log\nAccessLog " +
+                      root + "/log/access_log\nPageLog " + root + "/log/page_log\nFileDevice Yes\n");
         std::string conf = dir_.file("cupsd.conf"), files = dir_.file("cups-files.conf");
         const char *argv[] = {"cupsd", "-f", "-c", conf.c_str(), "-s", files.c_str(), nullptr};
         if (posix_spawnp(&pid_, "cupsd", nullptr, nullptr, const_cast<char **>(argv), environ) != 0) {
@@ -61,7 +60,8 @@ public:
 
     // Adds a queue that discards what it prints; not the default destination.
     bool addQueue(const std::string &name) const {
-        std::string command = "lpadmin -h '" + socket() + "' -p '" + name + "' -E -v file:///dev/null -m raw >/dev/null 2>&1";
+        std::string command =
+            "lpadmin -h '" + socket() + "' -p '" + name + "' -E -v file:///dev/null -m raw >/dev/null 2>&1";
         return std::system(command.c_str()) == 0;
     }
 
