@@ -92,7 +92,9 @@ double StrToFloat(const std::string &S) {
 // A whole number of the Integer type: leading blanks, a sign, decimal digits or
 // hexadecimal ones after "$" or "0x".
 int StrToInt(const std::string &S) {
-    auto invalid = [&] { return EConvertError(formatted("'%s' is not a valid integer value for %s type", S, "Integer")); };
+    auto invalid = [&] {
+        return EConvertError(formatted("'%s' is not a valid integer value for %s type", S, "Integer"));
+    };
     size_t i = 0;
     while (i < S.size() && S[i] == ' ')
         ++i;

@@ -17,7 +17,9 @@ using HttpPtr = std::unique_ptr<http_t, HttpCloser>;
 
 constexpr int kConnectTimeoutMs = 10000;
 
-bool failed(ipp_status_t status) { return status > IPP_STATUS_OK_CONFLICTING; }
+bool failed(ipp_status_t status) {
+    return status > IPP_STATUS_OK_CONFLICTING;
+}
 
 // The last libcups failure of this thread, with libcups' message. Only take it
 // after a call has reported failure: the message text may be stale otherwise.
@@ -54,8 +56,8 @@ HttpPtr connectTo(const std::string &server) {
         }
     }
     errno = 0;
-    http_t *http = httpConnect2(host.c_str(), port, nullptr, AF_UNSPEC, cupsEncryption(), 1, kConnectTimeoutMs,
-                                nullptr);
+    http_t *http =
+        httpConnect2(host.c_str(), port, nullptr, AF_UNSPEC, cupsEncryption(), 1, kConnectTimeoutMs, nullptr);
     if (!http) {
         int err = errno;
         std::string where = host[0] == '/' ? host : host + ":" + std::to_string(port);

@@ -20,7 +20,9 @@ constexpr double kEpsilon = 1e-6;      // points; absorbs rounding when a line f
 constexpr size_t kMeasureChunk = 4096; // bytes per measuring layout: long paragraphs stay linear
 constexpr int kTabColumns = 8;
 
-double pt(double mm) { return mm * kPointsPerMm; }
+double pt(double mm) {
+    return mm * kPointsPerMm;
+}
 
 struct GObjectDeleter {
     void operator()(void *p) const { g_object_unref(p); }
@@ -359,13 +361,13 @@ void checkGeometry(const PageSetup &page, double footerHeight) {
     if (page.width <= 0 || page.height <= 0)
         throw ReportError(format("Page size %g x %g mm is not a page", page.width, page.height));
     if (page.leftMargin < 0 || page.leftMargin >= page.width)
-        throw ReportError(format("Left margin of %g mm is outside the page, which is %g mm wide", page.leftMargin,
-                                 page.width));
+        throw ReportError(
+            format("Left margin of %g mm is outside the page, which is %g mm wide", page.leftMargin, page.width));
     if (page.topMargin < 0 || page.bottomMargin < 0 || page.rightMargin < 0)
         throw ReportError("Page margins cannot be negative");
     if (page.topMargin + footerHeight + page.bottomMargin >= page.height)
-        throw ReportError(format("Top margin of %g mm leaves no room for text on a page %g mm high",
-                                 page.topMargin, page.height));
+        throw ReportError(
+            format("Top margin of %g mm leaves no room for text on a page %g mm high", page.topMargin, page.height));
 }
 
 } // namespace
@@ -440,8 +442,11 @@ int Report::render(std::string &pdf) const {
     for (bool more = true; more;) {
         ++pages;
         const PageInfo info{pages};
+        size_t drawn = 0;
         for (Flow &flow : flows)
-            drawLines(cr.get(), flow, bandLeft, bandTop + pt(flow.label->frame.top), footerTop);
+            drawn += drawLines(cr.get(), flow, bandLeft, bandTop + pt(flow.label->frame.top), footerTop);
+        if (drawn == 0 && pages > 1)
+            throw ReportError("The text does not fit on a page"); // never loop over empty pages
         if (pages == 1) {
             drawFixedLabels(cr.get(), ctx.get(), titleBand, bandLeft, bandTop, true);
             for (const ExpressionBox &box : titleBand.expressions)
@@ -499,5 +504,7 @@ int Report::renderPdfFile(const std::string &path) const {
 #define CORVANE_REPORT_LSAN 1
 #endif
 #ifdef CORVANE_REPORT_LSAN
-extern "C" const char *__lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char *__lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
 #endif

@@ -164,8 +164,7 @@ inline std::vector<Page> readPages(const std::string &pdf) {
         } else if (tag.rfind("<word ", 0) == 0 && !pages.empty()) {
             size_t end = xml.find("</word>", close);
             pages.back().words.push_back({attribute(tag, "xMin"), attribute(tag, "yMin"), attribute(tag, "xMax"),
-                                          attribute(tag, "yMax"),
-                                          unescape(xml.substr(close + 1, end - close - 1))});
+                                          attribute(tag, "yMax"), unescape(xml.substr(close + 1, end - close - 1))});
         }
     }
     return pages;
@@ -190,7 +189,9 @@ inline std::vector<std::string> fonts(const std::string &pdf) {
     return names;
 }
 
-inline std::string info(const std::string &pdf) { return run("pdfinfo " + quoted(pdf)); }
+inline std::string info(const std::string &pdf) {
+    return run("pdfinfo " + quoted(pdf));
+}
 
 // The folder a cups-pdf test queue writes to.
 inline std::filesystem::path queueOutput(const std::string &queue) {
@@ -198,13 +199,30 @@ inline std::filesystem::path queueOutput(const std::string &queue) {
     return std::filesystem::path(out && *out ? out : "/tmp/cups-out") / queue;
 }
 
+// Whether the scheduler has finished job `id` of `queue` (completed, cancelled or aborted).
+inline bool jobFinished(const std::string &queue, int id) {
+    const std::string name = queue + "-" + std::to_string(id) + " ";
+    std::string list;
+    try {
+        list = run("lpstat -W completed -o " + quoted(queue));
+    } catch (const std::exception &) {
+        return false;
+    }
+    for (size_t p = list.find(name); p != std::string::npos; p = list.find(name, p + 1))
+        if (p == 0 || list[p - 1] == '\n')
+            return true;
+    return false;
+}
+
 // Waits for the PDF of job `id` on a cups-pdf queue (named "<title>-job_<id>.pdf")
-// and answers its path once pdfinfo reads it whole; empty after the timeout.
+// and answers its path once pdfinfo reads it whole; empty after the timeout, or
+// when the job has finished and its file is not there (another test took it).
 inline std::string waitForJob(const std::string &queue, int id,
                               std::chrono::seconds timeout = std::chrono::seconds(30)) {
     const std::string suffix = "-job_" + std::to_string(id) + ".pdf";
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {
+        const bool finished = jobFinished(queue, id); // before looking: its file is complete by then
         std::error_code ec;
         for (const auto &entry : std::filesystem::directory_iterator(queueOutput(queue), ec)) {
             std::string name = entry.path().filename().string();
@@ -217,6 +235,8 @@ inline std::string waitForJob(const std::string &queue, int id,
                 }
             }
         }
+        if (finished)
+            return {};
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return {};

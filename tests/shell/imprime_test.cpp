@@ -10,6 +10,7 @@
 
 #include "pdf_probe.h"
 #include "printers.h"
+#include "private_cupsd.h"
 #include "temp_dir.h"
 #include "uServerPrincipal.h"
 
@@ -52,17 +53,6 @@ private:
     printers::CupsPrinters cups_;
     std::mutex mutex_;
     std::vector<Job> jobs_;
-};
-
-// A printer list of our choosing that prints nothing.
-class ListedPrinters : public printers::PrinterSystem {
-public:
-    printers::PrinterList listed;
-    int submitted = 0;
-    printers::PrinterList list() override { return listed; }
-    int printPdf(const std::string &, const std::string &, const printers::JobOptions &) override {
-        return ++submitted;
-    }
 };
 
 struct Printed {
@@ -316,28 +306,38 @@ TEST_F(Imprime, PrinterFailuresReachTheCallerWithCupsMessage) {
     expectFailure(s, "Erro: The printer or class does not exist.");
 }
 
-TEST_F(Imprime, NoSchedulerIsAClearErrorAndNoPrinterIsNoError) {
-    form.PagePrinters = nullptr; // the machine's CUPS, pointed at a dead address on this thread only
-    cupsSetServer("/nonexistent/corvane-test/cups.sock");
+TEST_F(Imprime, NoSchedulerNoPrinterAndNoDefaultPrinter) {
+    // The machine's CUPS as imprime finds it, pointed elsewhere on this thread only.
+    form.PagePrinters = nullptr;
     form.ReplaceSettings(pageSettings());
     std::string erro;
+    struct ServerReset {
+        ~ServerReset() { cupsSetServer(nullptr); }
+    } reset;
+    cupsSetServer("/nonexistent/corvane-test/cups.sock");
     bool ok = form.imprime("texto", erro);
-    cupsSetServer(nullptr);
     EXPECT_FALSE(ok);
     EXPECT_EQ(erro.rfind("Erro: The CUPS print scheduler is not reachable at /nonexistent/corvane-test/cups.sock", 0),
               0u)
         << erro;
 
-    auto listed = std::make_shared<ListedPrinters>();
-    form.PagePrinters = listed;
-    EXPECT_TRUE(form.imprime("texto", erro)); // nothing installed: nothing printed
+    testutil::PrivateCupsd own; // a scheduler with no printer installed
+    ASSERT_TRUE(own.running()) << "could not start a private CUPS scheduler";
+    cupsSetServer(own.socket().c_str());
+    ok = form.imprime("texto", erro);
+    EXPECT_TRUE(ok); // nothing to print on: nothing printed, no failure
     EXPECT_EQ(erro, "");
-    EXPECT_EQ(listed->submitted, 0);
 
-    listed->listed.names = {"Laser_X"}; // installed, but no default and no match
-    EXPECT_FALSE(form.imprime("texto", erro));
+    // A printer installed, but no default destination and no name that matches.
+    ASSERT_TRUE(own.addQueue("Laser_X"));
+    ok = form.imprime("texto", erro);
+    EXPECT_FALSE(ok);
     EXPECT_EQ(erro, "Erro: There is no default printer currently selected");
-    EXPECT_EQ(listed->submitted, 0);
+    TSettings s = pageSettings();
+    s.vimpressora = "X";
+    form.ReplaceSettings(s);
+    ok = form.imprime("texto", erro);
+    EXPECT_TRUE(ok) << erro;
 }
 
 TEST_F(Imprime, TheMachinesDefaultPrinterPrintsWithoutAWrapper) {
@@ -353,8 +353,13 @@ TEST_F(Imprime, TheMachinesDefaultPrinterPrintsWithoutAWrapper) {
     for (int i = n - 1; i >= 0 && i >= n - 20 && !found; --i) {
         if (std::string(jobs[i].title) != "Previsão de Relatório")
             continue;
-        Printed out = readJob("Laser_A", jobs[i].id);
-        found = out.bodyTexts() == std::vector<std::string>{marker};
+        std::string path = pdfprobe::waitForJob("Laser_A", jobs[i].id); // empty when another test took it
+        if (path.empty())
+            continue;
+        auto pages = pdfprobe::readPages(path);
+        found = pages.size() == 1 && pages[0].lines().size() == 2 && pages[0].lines()[0].text == marker;
+        if (found)
+            std::filesystem::remove(path);
     }
     cupsFreeJobs(n, jobs);
     EXPECT_TRUE(found);

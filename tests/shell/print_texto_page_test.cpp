@@ -81,8 +81,9 @@ protected:
         form.ReplaceSettings(s);
     }
     TServerMethods1 methods() {
-        return TServerMethods1([this] { return form.Settings(); },
-                               [this](const std::string &value, std::string &erro) { return form.imprime(value, erro); });
+        return TServerMethods1(
+            [this] { return form.Settings(); },
+            [this](const std::string &value, std::string &erro) { return form.imprime(value, erro); });
     }
     std::string marker() const {
         return "pedido-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
@@ -107,8 +108,7 @@ TEST_F(PageMethods, UpdateprintJsonPrintsTheTextOfTheObject) {
     const std::string text = marker() + "\nvia JSON";
     json::Value value = json::Value::object({{"texto", json::Value::string(clientPayload(text))}});
     EXPECT_EQ(methods().updateprint_json("USER", "PASS", &value), "Realizada com sucesso.");
-    EXPECT_EQ(printedLines("Laser_B", before, marker()),
-              (std::vector<std::string>{marker(), "via JSON", "Página 1"}));
+    EXPECT_EQ(printedLines("Laser_B", before, marker()), (std::vector<std::string>{marker(), "via JSON", "Página 1"}));
 }
 
 TEST_F(PageMethods, SettingErrorsBecomeTheResultText) {

@@ -5,6 +5,7 @@
 
 #include "pdf_probe.h"
 #include "printers.h"
+#include "private_cupsd.h"
 
 // These tests use the machine's CUPS scheduler with the cups-pdf test queues
 // Laser_A (the default) and Laser_B.
@@ -109,5 +110,40 @@ TEST(CupsPrinters, NoSchedulerIsAClearError) {
                 << e.what();
         }
         EXPECT_THROW(dead.printPdf("Laser_A", "%PDF", {}), printers::SchedulerUnavailable);
+    }
+}
+
+TEST(CupsPrinters, ASchedulerWithoutPrintersListsNone) {
+    testutil::PrivateCupsd empty;
+    ASSERT_TRUE(empty.running()) << "could not start a private CUPS scheduler";
+    printers::CupsPrinters cups(empty.socket());
+    printers::PrinterList list = cups.list();
+    EXPECT_TRUE(list.names.empty());
+    EXPECT_EQ(list.defaultName, "");
+    try {
+        cups.printPdf("Laser_A", "%PDF-1.4", {});
+        FAIL() << "printed on a scheduler without printers";
+    } catch (const printers::SchedulerUnavailable &) {
+        FAIL() << "the scheduler is there";
+    } catch (const printers::PrinterError &e) {
+        EXPECT_STREQ(e.what(), "The printer or class does not exist.");
+    }
+}
+
+TEST(CupsPrinters, AQueueThatRejectsJobsGivesCupsReason) {
+    testutil::PrivateCupsd own;
+    ASSERT_TRUE(own.running()) << "could not start a private CUPS scheduler";
+    ASSERT_TRUE(own.addQueue("Laser_X"));
+    printers::CupsPrinters cups(own.socket());
+    EXPECT_EQ(cups.list().names, std::vector<std::string>{"Laser_X"});
+    EXPECT_GT(cups.printPdf("Laser_X", onePagePdf("aceito"), {}), 0);
+
+    ASSERT_EQ(std::system(("cupsreject -h " + pdfprobe::quoted(own.socket()) + " Laser_X").c_str()), 0);
+    try {
+        cups.printPdf("Laser_X", onePagePdf("recusado"), {});
+        FAIL() << "a rejecting queue took the job";
+    } catch (const printers::PrinterError &e) {
+        EXPECT_STREQ(e.what(), "Destination \"Laser_X\" is not accepting jobs.");
+        EXPECT_EQ(e.status(), 0x0506); // server-error-not-accepting-jobs
     }
 }

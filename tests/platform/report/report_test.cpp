@@ -160,3 +160,27 @@ TEST(Report, FontNamesMapToTheirMetricTwins) {
     EXPECT_EQ(report::fontFamilyFor("Arial"), "Liberation Sans");
     EXPECT_EQ(report::fontFamilyFor("DejaVu Sans"), "DejaVu Sans");
 }
+
+TEST(Report, FixedLabelsAlignmentAndTheLastPagesFooter) {
+    report::Report r = pageReport("");
+    r.footerOnLastPage = false;
+    report::TextLabel fixed; // two lines' room: the third line is cut off
+    fixed.frame = {0, 20, 100, 9};
+    fixed.font = {"Courier New", 10, false, false};
+    fixed.stretch = false;
+    fixed.alignment = report::Alignment::Right;
+    fixed.caption = "um\r\ndois\r\ntres\r\n";
+    r.titleBand.labels.push_back(fixed);
+    r.titleBand.labels[0].caption = "corpo";
+    Rendered out = render(r);
+    ASSERT_EQ(out.pages, 1);
+    std::vector<std::string> texts;
+    for (auto &l : out.read[0].lines())
+        texts.push_back(l.text);
+    EXPECT_EQ(texts, (std::vector<std::string>{"corpo", "um", "dois"})); // and no footer on the last page
+    for (auto &l : out.read[0].lines()) {
+        if (l.text == "dois") {
+            EXPECT_NEAR(l.xMax, (10 + 100) * kPtPerMm, 0.1); // right-aligned in its frame
+        }
+    }
+}
