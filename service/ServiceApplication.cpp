@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <exception>
@@ -12,6 +13,7 @@
 
 #include "ServerContainerUnit1.h"
 #include "UService.h"
+#include "code_page.h"
 #include "error_file.h"
 #include "event_log.h"
 #include "executable_dir.h"
@@ -104,6 +106,10 @@ int runService(TCorvaneDSPrinterService &service, TServerContainer1 &container, 
 
 int RunServiceApplication(int argc, char **argv) {
     std::set_terminate(logTerminate);
+    // Page margins are read in the machine's regional number format.
+    std::setlocale(LC_NUMERIC, "");
+    // Read the receipt code page now, not on the first print.
+    os::CodePage::process();
     const Switches sw = readSwitches(argc, argv);
 
     // Stop requests are taken by sigwait on the main thread; every thread made
