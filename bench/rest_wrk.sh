@@ -45,7 +45,9 @@ BODY=$(curl -s "http://127.0.0.1:$PORT$URL_PATH")
 
 NGX_PORT=$(free_port)
 mkdir -p "$WORK/www" "$WORK/tmp"
+chmod 755 "$WORK" "$WORK/www"   # nginx's workers run as another user
 printf '%s' "$BODY" > "$WORK/www/answer.txt"
+chmod 644 "$WORK/www/answer.txt"
 cat > "$WORK/nginx.conf" <<NGX
 worker_processes 2;
 pid $WORK/nginx.pid;
@@ -59,7 +61,8 @@ http {
 }
 NGX
 nginx -p "$WORK" -c "$WORK/nginx.conf" -e "$WORK/error.log"
-until curl -fs "http://127.0.0.1:$NGX_PORT/answer.txt" >/dev/null; do sleep 0.05; done
+for i in $(seq 100); do curl -fs "http://127.0.0.1:$NGX_PORT/answer.txt" >/dev/null && break; sleep 0.05; done
+curl -fs "http://127.0.0.1:$NGX_PORT/answer.txt" >/dev/null || { echo "nginx does not serve the file" >&2; exit 1; }
 
 run() { # name connections threads url
     local out rps p99
@@ -88,5 +91,5 @@ function response(status, headers, body)
     if n >= 50000 then wrk.thread:stop() end
 end
 LUA
-wrk -t2 -c8 -d120s -s "$WORK/count.lua" "http://127.0.0.1:$PORT$URL_PATH" >/dev/null
+wrk -t2 -c8 -d30s -s "$WORK/count.lua" "http://127.0.0.1:$PORT$URL_PATH" >/dev/null
 grep -E 'VmRSS|VmHWM' "/proc/$SRV_PID/status" | sed 's/^/server after 100000 session-less requests: /' >&2
