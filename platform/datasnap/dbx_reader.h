@@ -33,6 +33,10 @@ struct DbxNode {
 struct DbxReaderLimits {
     std::size_t maxMessage = 64u << 20;  // bytes of one message, data blocks included
     std::size_t maxDepth = 32;
+    // Bytes of a message outside its data blocks (names, strings, numbers):
+    // bounded much lower, since an unfinished message is parsed again as
+    // each frame arrives.
+    std::size_t maxStructure = 1u << 20;
     bool unclosedError = false;
 };
 

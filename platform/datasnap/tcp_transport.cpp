@@ -114,6 +114,7 @@ private:
             fail(std::string("internal error: ") + e.what());
             return;
         }
+        touch();
         betweenMessages_.store(channel_.idle() && dbx_.idle());
         if (dbx_.finished()) {
             const std::string &why = dbx_.finishReason();
