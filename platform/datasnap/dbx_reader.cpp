@@ -7,6 +7,13 @@
 
 namespace datasnap {
 
+DbxNode::DbxNode() = default;
+DbxNode::DbxNode(const DbxNode &) = default;
+DbxNode::DbxNode(DbxNode &&) noexcept = default;
+DbxNode &DbxNode::operator=(const DbxNode &) = default;
+DbxNode &DbxNode::operator=(DbxNode &&) noexcept = default;
+DbxNode::~DbxNode() = default;
+
 const DbxNode *DbxNode::find(std::string_view name) const {
     for (const auto &m : members)
         if (m.first == name)

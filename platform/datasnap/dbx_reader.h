@@ -17,6 +17,14 @@ struct DbxNode {
     enum class Kind { Null, False, True, Number, String, Array, Object, Data };
     using Member = std::pair<std::string, DbxNode>;
 
+    // Defined where DbxNode is complete: the member vectors hold DbxNodes.
+    DbxNode();
+    DbxNode(const DbxNode &);
+    DbxNode(DbxNode &&) noexcept;
+    DbxNode &operator=(const DbxNode &);
+    DbxNode &operator=(DbxNode &&) noexcept;
+    ~DbxNode();
+
     Kind kind = Kind::Null;
     std::string text;  // Number: as written; String: UTF-8; Data: the raw bytes
     std::int64_t count = 0;  // Data: N as written
