@@ -5,6 +5,7 @@
 //
 //   bench_tcp_print                 the benchmarks
 //   bench_tcp_print --dump-session  hex dump of one session's handshake and first call
+//   bench_tcp_print --serve N       only run the server for N seconds (to try a client against it)
 #include <benchmark/benchmark.h>
 
 #include <boost/asio.hpp>
@@ -189,6 +190,9 @@ int main(int argc, char **argv) {
     int rc = 0;
     if (argc > 1 && std::strcmp(argv[1], "--dump-session") == 0) {
         rc = dumpSession();
+    } else if (argc > 2 && std::strcmp(argv[1], "--serve") == 0) {
+        std::fflush(stdout);
+        std::this_thread::sleep_for(std::chrono::seconds(std::atoi(argv[2])));
     } else {
         benchmark::Initialize(&argc, argv);
         benchmark::RunSpecifiedBenchmarks();
