@@ -320,3 +320,21 @@ TEST(TcpTransportWire, StopClosesConnectionsAndFreesInstances) {
                                      std::chrono::seconds(10), {}});
     again.open();
 }
+
+TEST(TcpTransportWire, AMethodThatHangsHoldsOnlyItsOwnConnection) {
+    EchoServer server;
+    server.tcp().PoolSize = 1;
+    server.start();
+    DbxClientOptions o{"127.0.0.1", server.port(), "USER", "PASS", {}, 32768, std::chrono::seconds(10), {}};
+    dbxtest::EchoMethods::released = false;
+    DbxClient stuck(o);
+    stuck.open();
+    auto cmd = stuck.prepare("TServerMethods1.print_texto");
+    std::thread caller([&] { stuck.execute(cmd, {str("U"), str("P"), str("block")}); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    DbxClient other(o);
+    other.open();
+    EXPECT_EQ(other.call("TServerMethods1.print_texto", {str("U"), str("P"), str("free")}).text, "2|U|P|free");
+    dbxtest::EchoMethods::released = true;
+    caller.join();
+}
