@@ -101,6 +101,11 @@ struct TcpServerTransport::Hub {
     std::set<std::shared_ptr<TcpConnection>> connections;
     std::function<void(const std::string &)> log;
     bool stopping = false;
+    // Workers serving a connection; their answer goes back through the
+    // io_context, which must outlive them (stop() waits for them).
+    int inflight = 0;
+    bool dead = false;
+    std::condition_variable drained;
 
     void write(const std::string &line) {
         if (log)
@@ -170,10 +175,25 @@ private:
         }
         // A worker reads, answers and writes until the client has nothing more
         // to say; the strand only waits. close() holds off while it works.
+        bool stopping;
+        {
+            std::lock_guard<std::mutex> g(hub_->lock);
+            stopping = hub_->stopping;
+            if (!stopping)
+                ++hub_->inflight;
+        }
+        if (stopping) {
+            close("");
+            return;
+        }
         working_ = true;
         workers_->post([self = shared_from_this()] {
             self->serve();
-            asio::post(self->socket_.get_executor(), [self] { self->served(); });
+            std::lock_guard<std::mutex> g(self->hub_->lock);
+            if (!self->hub_->dead)
+                asio::post(self->socket_.get_executor(), [self] { self->served(); });
+            --self->hub_->inflight;
+            self->hub_->drained.notify_all();
         });
     }
 
@@ -441,6 +461,14 @@ void TcpServerTransport::stop() {
     asio::post(listener_->strand, [l = listener_] { l->shutdown(); });
     for (auto &c : all)
         c->closeLater("");
+    {
+        // Workers still answering post back to the io_context: it must be
+        // there for them. A method that hangs is given up on after a while.
+        std::unique_lock<std::mutex> g(hub_->lock);
+        if (!hub_->drained.wait_for(g, std::chrono::seconds(10), [this] { return hub_->inflight == 0; }))
+            hub_->write("stopping with " + std::to_string(hub_->inflight) + " requests still running");
+        hub_->dead = true;
+    }
     listener_.reset();
     hub_.reset();
     boundPort_ = 0;
