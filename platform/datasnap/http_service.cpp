@@ -1,5 +1,7 @@
 #include "http_service.h"
 
+#include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <unordered_map>
@@ -9,7 +11,6 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
-#include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http.hpp>
 
 #include "rest_dispatcher.h"
@@ -43,6 +44,7 @@ struct HttpService::Impl : std::enable_shared_from_this<Impl> {
     std::unique_ptr<tcp::acceptor> acceptor;
     std::unique_ptr<net::steady_timer> sweepTimer;
     std::unique_ptr<net::steady_timer> retryTimer;
+    std::unique_ptr<net::steady_timer> watchTimer;
 
     std::atomic<bool> running{false};
     std::atomic<std::uint16_t> port{0};
@@ -52,6 +54,7 @@ struct HttpService::Impl : std::enable_shared_from_this<Impl> {
 
     void accept();
     void armSweep();
+    void armWatch();
     void add(Connection *c, std::weak_ptr<Connection> w) {
         std::lock_guard<std::mutex> g(connLock);
         connections.emplace(c, std::move(w));
@@ -78,7 +81,7 @@ std::string statusPage(http::status s, std::string_view reason) {
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
     Connection(tcp::socket socket, std::shared_ptr<HttpService::Impl> owner)
-        : stream_(std::move(socket)), owner_(std::move(owner)) {}
+        : socket_(std::move(socket)), owner_(std::move(owner)) {}
     ~Connection() { owner_->remove(this); }
 
     void start() {
@@ -90,11 +93,31 @@ public:
 
     // Ends the connection from another thread (the service stops).
     void shutdown() {
-        net::post(stream_.get_executor(), [self = shared_from_this()] {
+        net::post(socket_.get_executor(), [self = shared_from_this()] {
             beast::error_code ec;
-            self->stream_.socket().shutdown(tcp::socket::shutdown_both, ec);
-            self->stream_.close();
+            self->socket_.shutdown(tcp::socket::shutdown_both, ec);
+            self->close();
         });
+    }
+
+    // Called by the service's watch when the deadline may have passed.
+    void checkDeadline(std::int64_t now) {
+        std::int64_t d = deadline_.load(std::memory_order_relaxed);
+        if (d == 0 || now < d)
+            return;
+        net::post(socket_.get_executor(), [self = shared_from_this()] {
+            std::int64_t d2 = self->deadline_.load(std::memory_order_relaxed);
+            if (d2 == 0 || nowMs() < d2)
+                return; // the operation finished meanwhile
+            self->timedOut_ = true;
+            self->close();
+        });
+    }
+
+    static std::int64_t nowMs() {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
     }
 
 private:
@@ -102,20 +125,20 @@ private:
         parser_.emplace();
         parser_->header_limit(static_cast<std::uint32_t>(owner_->limits.maxHeader));
         parser_->body_limit(owner_->limits.maxBody);
-        stream_.expires_after(owner_->limits.readTimeout);
-        http::async_read_header(stream_, buffer_, *parser_,
+        arm(owner_->limits.readTimeout);
+        http::async_read_header(socket_, buffer_, *parser_,
                                 [self = shared_from_this()](beast::error_code ec, std::size_t) {
                                     self->onHeader(ec);
                                 });
     }
 
     bool failed(beast::error_code ec) {
+        deadline_ = 0;
         if (!ec)
             return false;
-        if (ec == http::error::end_of_stream || ec == net::error::operation_aborted || !owner_->running) {
+        if (timedOut_ || ec == http::error::end_of_stream || ec == net::error::operation_aborted ||
+            !owner_->running) {
             close();
-        } else if (ec == beast::error::timeout) {
-            close(); // the stream has closed the socket already
         } else if (ec == http::error::header_limit) {
             // the parser keeps the start line once it is complete
             std::size_t target = parser_ ? parser_->get().target().size() : 0;
@@ -142,8 +165,9 @@ private:
         auto expect = req[http::field::expect];
         if (rest::equalNoCase(std::string_view(expect.data(), expect.size()), "100-continue")) {
             static const std::string cont = "HTTP/1.1 100 Continue\r\n\r\n";
-            stream_.expires_after(owner_->limits.writeTimeout);
-            net::async_write(stream_, net::buffer(cont), [self = shared_from_this()](beast::error_code ec, std::size_t) {
+            arm(owner_->limits.writeTimeout);
+            net::async_write(socket_, net::buffer(cont), [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                self->deadline_ = 0;
                 if (ec)
                     return self->close();
                 self->readBody();
@@ -154,8 +178,8 @@ private:
     }
 
     void readBody() {
-        stream_.expires_after(owner_->limits.readTimeout);
-        http::async_read(stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+        arm(owner_->limits.readTimeout);
+        http::async_read(socket_, buffer_, *parser_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
             if (self->failed(ec))
                 return;
             self->handle();
@@ -208,8 +232,9 @@ private:
     }
 
     void write(bool keepAlive) {
-        stream_.expires_after(owner_->limits.writeTimeout);
-        http::async_write(stream_, res_, [self = shared_from_this(), keepAlive](beast::error_code ec, std::size_t) {
+        arm(owner_->limits.writeTimeout);
+        http::async_write(socket_, res_, [self = shared_from_this(), keepAlive](beast::error_code ec, std::size_t) {
+            self->deadline_ = 0;
             if (ec)
                 return self->close();
             if (!keepAlive || !self->owner_->running)
@@ -234,7 +259,7 @@ private:
     // our last answer is not lost to a reset.
     void finish() {
         beast::error_code ec;
-        stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
+        socket_.shutdown(tcp::socket::shutdown_send, ec);
         if (ec)
             return close();
         drained_ = 0;
@@ -242,8 +267,8 @@ private:
     }
 
     void drain() {
-        stream_.expires_after(std::chrono::seconds(2));
-        stream_.async_read_some(net::buffer(scratch_), [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+        arm(std::chrono::seconds(2));
+        socket_.async_read_some(net::buffer(scratch_), [self = shared_from_this()](beast::error_code ec, std::size_t n) {
             self->drained_ += n;
             if (ec || self->drained_ > 1024 * 1024)
                 return self->close();
@@ -252,11 +277,18 @@ private:
     }
 
     void close() {
+        deadline_ = 0;
         beast::error_code ec;
-        stream_.socket().close(ec);
+        socket_.close(ec);
     }
 
-    beast::tcp_stream stream_;
+    // Deadlines are checked by the service's watch timer instead of a timer
+    // per operation: one time stamp per connection, no timer traffic per request.
+    void arm(std::chrono::milliseconds ms) { deadline_.store(nowMs() + ms.count(), std::memory_order_relaxed); }
+
+    tcp::socket socket_;
+    std::atomic<std::int64_t> deadline_{0};
+    bool timedOut_ = false;
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
     http::response<http::string_body> res_;
@@ -292,6 +324,32 @@ void HttpService::Impl::accept() {
             std::make_shared<Connection>(std::move(socket), self)->start();
         }
         self->accept();
+    });
+}
+
+// Closes the connections whose current operation has run past its deadline.
+void HttpService::Impl::armWatch() {
+    auto shortest = std::min(limits.readTimeout, limits.writeTimeout);
+    auto every = std::clamp<std::chrono::milliseconds>(shortest / 4, std::chrono::milliseconds(10),
+                                                       std::chrono::milliseconds(1000));
+    watchTimer->expires_after(every);
+    watchTimer->async_wait([self = shared_from_this()](beast::error_code ec) {
+        if (ec || !self->running || !self->watchTimer)
+            return;
+        std::int64_t now = Connection::nowMs();
+        std::vector<std::shared_ptr<Connection>> open;
+        {
+            std::lock_guard<std::mutex> g(self->connLock);
+            open.reserve(self->connections.size());
+            for (auto &[p, w] : self->connections)
+                if (auto c = w.lock())
+                    open.push_back(std::move(c));
+        }
+        // outside the lock: dropping the last reference unregisters the connection
+        for (auto &c : open)
+            c->checkDeadline(now);
+        open.clear();
+        self->armWatch();
     });
 }
 
@@ -344,11 +402,13 @@ void HttpService::start() {
     impl->acceptor = std::move(acc);
     impl->sweepTimer = std::make_unique<net::steady_timer>(*impl->strand);
     impl->retryTimer = std::make_unique<net::steady_timer>(*impl->strand);
+    impl->watchTimer = std::make_unique<net::steady_timer>(*impl->strand);
     impl->running = true;
     impl_ = impl;
     net::post(*impl->strand, [impl] {
         impl->accept();
         impl->armSweep();
+        impl->armWatch();
     });
 }
 
@@ -362,9 +422,13 @@ void HttpService::stop() {
         impl->acceptor->close(ec);
         impl->sweepTimer->cancel();
         impl->retryTimer->cancel();
+        impl->watchTimer->cancel();
         impl->acceptor.reset();
         impl->sweepTimer.reset();
         impl->retryTimer.reset();
+        impl->watchTimer.reset();
+        // the last handle on the strand goes before the io_context does
+        impl->strand.reset();
     });
     std::vector<std::shared_ptr<Connection>> open;
     {
