@@ -187,13 +187,17 @@ private:
             return;
         }
         working_ = true;
-        workers_->post([self = shared_from_this()] {
+        workers_->post([self = shared_from_this()]() mutable {
             self->serve();
-            std::lock_guard<std::mutex> g(self->hub_->lock);
-            if (!self->hub_->dead)
+            auto hub = self->hub_;
+            std::lock_guard<std::mutex> g(hub->lock);
+            if (!hub->dead)
                 asio::post(self->socket_.get_executor(), [self] { self->served(); });
-            --self->hub_->inflight;
-            self->hub_->drained.notify_all();
+            // Our reference goes while the io_context surely lives: the
+            // connection's socket and strand must not outlive it.
+            self.reset();
+            --hub->inflight;
+            hub->drained.notify_all();
         });
     }
 
