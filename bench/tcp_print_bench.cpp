@@ -97,7 +97,8 @@ void BM_RestPrintTexto(benchmark::State &state) {
     boost::asio::io_context ioc;
     beast::tcp_stream stream(ioc);
     stream.connect({boost::asio::ip::make_address("127.0.0.1"), httpPort});
-    std::string target = "/datasnap/rest/TServerMethods1/print_texto/USER/PASS/" + datasnap::uriComponent(kPayload) + "/";
+    std::string target =
+        "/datasnap/rest/TServerMethods1/print_texto/USER/PASS/" + datasnap::uriComponent(kPayload) + "/";
     beast::flat_buffer buffer;
     for (auto _ : state) {
         http::request<http::empty_body> req(http::verb::get, target, 11);

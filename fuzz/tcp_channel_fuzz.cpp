@@ -47,7 +47,9 @@ struct World {
 
 const char *kKey = "mKpRuTqWbNcZxJvL";
 
-std::vector<TransportFilter> serverFilters() { return {TransportFilter::pc1(kKey), TransportFilter::zlib(1024)}; }
+std::vector<TransportFilter> serverFilters() {
+    return {TransportFilter::pc1(kKey), TransportFilter::zlib(1024)};
+}
 
 ChannelLimits limits() {
     ChannelLimits l;
@@ -79,7 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                     break;
             }
         } else {
-            FilterChannel client(FilterChannel::Role::Client, {TransportFilter::zlib(1024), TransportFilter::pc1(kKey)});
+            FilterChannel client(FilterChannel::Role::Client,
+                                 {TransportFilter::zlib(1024), TransportFilter::pc1(kKey)});
             std::string toServer = client.open(), toClient, stream, reply;
             server.receive(toServer, stream, toClient);
             client.receive(toClient, stream, toServer);

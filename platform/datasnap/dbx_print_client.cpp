@@ -51,7 +51,9 @@ std::string uriComponent(std::string_view bytes) {
     return out;
 }
 
-std::string encodePrintPayload(std::string_view utf8Text) { return uriComponent(base64Encode(utf8Text)); }
+std::string encodePrintPayload(std::string_view utf8Text) {
+    return uriComponent(base64Encode(utf8Text));
+}
 
 HttpReply httpCall(const std::string &host, std::uint16_t port, const std::string &verb, const std::string &target,
                    const std::string &body, std::chrono::milliseconds timeout) {
@@ -77,8 +79,8 @@ HttpReply httpCall(const std::string &host, std::uint16_t port, const std::strin
     return {static_cast<int>(parser.get().result_int()), parser.get().body()};
 }
 
-std::string restPrint(const std::string &host, std::uint16_t port, const std::string &user,
-                      const std::string &password, const std::string &value, bool asJson) {
+std::string restPrint(const std::string &host, std::uint16_t port, const std::string &user, const std::string &password,
+                      const std::string &value, bool asJson) {
     HttpReply reply;
     if (asJson) {
         json::Value obj = json::Value::object({{"texto", json::Value::string(value)}});
@@ -105,8 +107,8 @@ std::string restPrint(const std::string &host, std::uint16_t port, const std::st
     return result->items.back().text;
 }
 
-std::string tcpPrint(DbxClient &client, const std::string &user, const std::string &password,
-                     const std::string &value, bool asJson) {
+std::string tcpPrint(DbxClient &client, const std::string &user, const std::string &password, const std::string &value,
+                     bool asJson) {
     json::Value v = asJson ? json::Value::object({{"texto", json::Value::string(value)}}) : json::Value::string(value);
     json::Value r = client.call(asJson ? "TServerMethods1.updateprint_json" : "TServerMethods1.print_texto",
                                 {json::Value::string(user), json::Value::string(password), std::move(v)});

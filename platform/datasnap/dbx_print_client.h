@@ -29,11 +29,11 @@ HttpReply httpCall(const std::string &host, std::uint16_t port, const std::strin
 // A REST call of print_texto (GET) or updateprint_json (POST of {"texto":value});
 // gives the method's result text. Raises std::runtime_error with the server's
 // error text when the call fails.
-std::string restPrint(const std::string &host, std::uint16_t port, const std::string &user,
-                      const std::string &password, const std::string &value, bool asJson);
+std::string restPrint(const std::string &host, std::uint16_t port, const std::string &user, const std::string &password,
+                      const std::string &value, bool asJson);
 
 // The same over an open TCP connection (prepared once per method and connection).
-std::string tcpPrint(DbxClient &client, const std::string &user, const std::string &password,
-                     const std::string &value, bool asJson);
+std::string tcpPrint(DbxClient &client, const std::string &user, const std::string &password, const std::string &value,
+                     bool asJson);
 
 } // namespace datasnap

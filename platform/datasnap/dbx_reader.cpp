@@ -49,17 +49,22 @@ public:
         skipSpace();
         char c = peek();
         switch (c) {
-        case '{': return object(depth);
-        case '[': return array(depth);
+        case '{':
+            return object(depth);
+        case '[':
+            return array(depth);
         case '"': {
             DbxNode n;
             n.kind = DbxNode::Kind::String;
             n.text = string();
             return n;
         }
-        case 't': return literal("true", DbxNode::Kind::True);
-        case 'f': return literal("false", DbxNode::Kind::False);
-        case 'n': return literal("null", DbxNode::Kind::Null);
+        case 't':
+            return literal("true", DbxNode::Kind::True);
+        case 'f':
+            return literal("false", DbxNode::Kind::False);
+        case 'n':
+            return literal("null", DbxNode::Kind::Null);
         default:
             if (c == '-' || (c >= '0' && c <= '9')) {
                 DbxNode n;
@@ -81,7 +86,7 @@ public:
         }
     }
     std::size_t pos() const { return p_; }
-    std::size_t dataBytes = 0;  // raw bytes of the data blocks met so far, the unfinished one included
+    std::size_t dataBytes = 0; // raw bytes of the data blocks met so far, the unfinished one included
 
 private:
     char peek() {
@@ -137,7 +142,7 @@ private:
     }
 
     std::string string() {
-        ++p_;  // opening quote
+        ++p_; // opening quote
         std::string out;
         Utf16Decoder dec(out);
         for (;;) {
@@ -152,11 +157,21 @@ private:
             char e = peek();
             ++p_;
             switch (e) {
-            case 'b': dec.unit('\b'); break;
-            case 'f': dec.unit('\f'); break;
-            case 'n': dec.unit('\n'); break;
-            case 'r': dec.unit('\r'); break;
-            case 't': dec.unit('\t'); break;
+            case 'b':
+                dec.unit('\b');
+                break;
+            case 'f':
+                dec.unit('\f');
+                break;
+            case 'n':
+                dec.unit('\n');
+                break;
+            case 'r':
+                dec.unit('\r');
+                break;
+            case 't':
+                dec.unit('\t');
+                break;
             case 'u': {
                 if (p_ + 4 > s_.size())
                     throw Incomplete{p_ + 4};
@@ -167,7 +182,9 @@ private:
                 dec.unit(u);
                 break;
             }
-            default: dec.unit(static_cast<unsigned char>(e)); break;
+            default:
+                dec.unit(static_cast<unsigned char>(e));
+                break;
             }
         }
         dec.finish();
@@ -279,8 +296,8 @@ void DbxStreamReader::append(std::string_view bytes) {
 
 std::optional<DbxNode> DbxStreamReader::next() {
     for (;;) {
-        while (pos_ < buf_.size() && (buf_[pos_] == ' ' || buf_[pos_] == '\t' || buf_[pos_] == '\r' ||
-                                      buf_[pos_] == '\n'))
+        while (pos_ < buf_.size() &&
+               (buf_[pos_] == ' ' || buf_[pos_] == '\t' || buf_[pos_] == '\r' || buf_[pos_] == '\n'))
             ++pos_;
         if (pos_ == buf_.size()) {
             needed_ = 0;

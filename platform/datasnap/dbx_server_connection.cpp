@@ -107,7 +107,7 @@ void DbxServerConnection::handle(const DbxNode &msg, std::vector<std::string> &w
         return;
     }
     if (msg.is(DbxNode::Kind::Data) || msg.find("metadata"))
-        return;  // an unprepared execute's trailing metadata, or a stray data block: nothing to answer
+        return; // an unprepared execute's trailing metadata, or a stray data block: nothing to answer
     const DbxNode *method = msg.find("method");
     if (!method || !method->is(DbxNode::Kind::String))
         throw ProtocolError("request without a method");

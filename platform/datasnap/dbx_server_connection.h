@@ -55,12 +55,12 @@ private:
     struct Command {
         Server::Found target;
         std::string text;
-        std::map<int, std::string> pendingBlobs;  // result ordinal -> bytes the client may still pull
+        std::map<int, std::string> pendingBlobs; // result ordinal -> bytes the client may still pull
     };
     struct PendingExecute {
         std::int64_t handle;
         std::vector<DbxRowField> fields;
-        std::size_t field = 0;  // index of the field being pulled
+        std::size_t field = 0; // index of the field being pulled
         int blobId = 0;
     };
 

@@ -15,8 +15,8 @@
 #include <cstring>
 
 #include <netinet/in.h>
-#include <poll.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 namespace datasnap {
@@ -120,7 +120,8 @@ class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
 public:
     TcpConnection(tcp::socket socket, Server &server, const TcpServerTransport::ConnectionSettings &s,
                   std::shared_ptr<TcpServerTransport::Hub> hub, std::shared_ptr<WorkerPool> workers)
-        : socket_(std::move(socket)), hub_(std::move(hub)), workers_(std::move(workers)), channel_(FilterChannel::Role::Server, s.filters, s.channel),
+        : socket_(std::move(socket)), hub_(std::move(hub)), workers_(std::move(workers)),
+          channel_(FilterChannel::Role::Server, s.filters, s.channel),
           session_(std::make_shared<Session>(generateSessionId(), "tcp")),
           dbx_(server, s.manager, session_, s.messages) {
         boost::system::error_code ec;
@@ -310,8 +311,8 @@ private:
     std::shared_ptr<Session> session_;
     DbxServerConnection dbx_;
     std::string peer_;
-    std::string failure_;          // why the worker ended the connection
-    std::string closeAfterWork_;   // a close that waited for the worker
+    std::string failure_;        // why the worker ended the connection
+    std::string closeAfterWork_; // a close that waited for the worker
     bool closeRequested_ = false;
     bool working_ = false;
     bool end_ = false;
@@ -324,8 +325,8 @@ private:
 // transport's settings; handlers hold it, so it outlives a stopped transport.
 struct TcpServerTransport::Listener : std::enable_shared_from_this<Listener> {
     Listener(asio::io_context &ioc, Server &server, ConnectionSettings settings, std::shared_ptr<Hub> hub)
-        : ioc(ioc), strand(asio::make_strand(ioc)), acceptor(strand), sweeper(strand), retry(strand),
-          server(server), settings(std::move(settings)), hub(std::move(hub)),
+        : ioc(ioc), strand(asio::make_strand(ioc)), acceptor(strand), sweeper(strand), retry(strand), server(server),
+          settings(std::move(settings)), hub(std::move(hub)),
           workers(std::make_shared<WorkerPool>(this->settings.poolSize, this->settings.maxThreads)) {}
 
     asio::io_context &ioc;
@@ -340,10 +341,10 @@ struct TcpServerTransport::Listener : std::enable_shared_from_this<Listener> {
     bool stopped = false;
 
     void accept() {
-        acceptor.async_accept(asio::make_strand(ioc), [self = shared_from_this()](const boost::system::error_code &ec,
-                                                                                  tcp::socket socket) {
-            self->onAccept(ec, std::move(socket));
-        });
+        acceptor.async_accept(asio::make_strand(ioc),
+                              [self = shared_from_this()](const boost::system::error_code &ec, tcp::socket socket) {
+                                  self->onAccept(ec, std::move(socket));
+                              });
     }
 
     void onAccept(const boost::system::error_code &ec, tcp::socket socket) {
@@ -402,7 +403,9 @@ struct TcpServerTransport::Listener : std::enable_shared_from_this<Listener> {
 
 TcpServerTransport::TcpServerTransport(Server &server) : Transport(server) {}
 
-TcpServerTransport::~TcpServerTransport() { stop(); }
+TcpServerTransport::~TcpServerTransport() {
+    stop();
+}
 
 void TcpServerTransport::start() {
     if (listener_)
@@ -410,8 +413,12 @@ void TcpServerTransport::start() {
     asio::io_context &ioc = server().ioContext();
     auto hub = std::make_shared<Hub>();
     hub->log = OnLog;
-    ConnectionSettings settings{Filters,     ChannelLimit, MessageLimit,
-                                AuthenticationManager, IdleTimeout,  StallTimeout,
+    ConnectionSettings settings{Filters,
+                                ChannelLimit,
+                                MessageLimit,
+                                AuthenticationManager,
+                                IdleTimeout,
+                                StallTimeout,
                                 static_cast<std::size_t>(std::max(PoolSize, 1)),
                                 static_cast<std::size_t>(std::max(MaxThreads, 0))};
     auto listener = std::make_shared<Listener>(ioc, server(), std::move(settings), hub);
@@ -478,7 +485,9 @@ void TcpServerTransport::stop() {
     boundPort_ = 0;
 }
 
-std::uint16_t TcpServerTransport::localPort() const { return boundPort_; }
+std::uint16_t TcpServerTransport::localPort() const {
+    return boundPort_;
+}
 
 std::size_t TcpServerTransport::connectionCount() const {
     if (!hub_)

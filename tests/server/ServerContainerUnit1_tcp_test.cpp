@@ -17,7 +17,9 @@ using datasnap::TransportFilter;
 using testutil::readFile;
 using testutil::TempDir;
 
-json::Value str(std::string s) { return json::Value::string(std::move(s)); }
+json::Value str(std::string s) {
+    return json::Value::string(std::move(s));
+}
 
 class ContainerTcp : public ::testing::Test {
 protected:
@@ -111,11 +113,12 @@ namespace {
 // The administrator's test print, over either transport and every filter order.
 TEST_F(ContainerTcp, PrintClientOverTcpAndRest) {
     c.DSServer1.Start();
-    const std::string text = "Ol\xC3\xA1\nx";  // "Olá" LF "x"
+    const std::string text = "Ol\xC3\xA1\nx"; // "Olá" LF "x"
     const std::string payload = datasnap::encodePrintPayload(text);
     EXPECT_EQ(payload, kPayload);
-    for (auto filters : {std::vector<TransportFilter>{TransportFilter::pc1("mKpRuTqWbNcZxJvL"), TransportFilter::zlib()},
-                         std::vector<TransportFilter>{}}) {
+    for (auto filters :
+         {std::vector<TransportFilter>{TransportFilter::pc1("mKpRuTqWbNcZxJvL"), TransportFilter::zlib()},
+          std::vector<TransportFilter>{}}) {
         DbxClientOptions o = client();
         o.filters = filters;
         DbxClient k(o);

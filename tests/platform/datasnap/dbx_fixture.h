@@ -18,7 +18,7 @@ namespace dbxtest {
 struct EchoMethods {
     static inline std::atomic<int> created{0};
     static inline std::atomic<int> alive{0};
-    static inline std::atomic<bool> released{true};  // a "block" call waits for this
+    static inline std::atomic<bool> released{true}; // a "block" call waits for this
     int id;
     EchoMethods() : id(++created) { ++alive; }
     ~EchoMethods() { --alive; }
@@ -38,9 +38,9 @@ inline datasnap::ClassInfo echoClass() {
                                  throw std::runtime_error("Invalid filename");
                              while (stringArg(in[2]) == "block" && !EchoMethods::released)
                                  std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                             return std::vector<json::Value>{json::Value::string(
-                                 std::to_string(self.id) + "|" + stringArg(in[0]) + "|" + stringArg(in[1]) + "|" +
-                                 stringArg(in[2]))};
+                             return std::vector<json::Value>{
+                                 json::Value::string(std::to_string(self.id) + "|" + stringArg(in[0]) + "|" +
+                                                     stringArg(in[1]) + "|" + stringArg(in[2]))};
                          })});
     c.methods.push_back({"updateprint_json",
                          {str("Usuario"), str("senha"), ParamInfo{"Value", DataType::JsonValue, Direction::In}, ret},
