@@ -120,6 +120,19 @@ bool startsWithNoCase(std::string_view s, std::string_view prefix) {
 }
 
 std::string sanitizeUtf8(std::string_view text) {
+    // most texts are ASCII or already valid: check before rebuilding
+    bool valid = true;
+    for (std::size_t i0 = 0; i0 < text.size() && valid;) {
+        if (static_cast<unsigned char>(text[i0]) < 0x80) {
+            ++i0;
+            continue;
+        }
+        std::size_t start = i0;
+        if (nextCodePoint(text, i0) == kReplacement && !(i0 - start == 3 && text.substr(start, 3) == "\xEF\xBF\xBD"))
+            valid = false;
+    }
+    if (valid)
+        return std::string(text);
     std::string out;
     out.reserve(text.size());
     std::size_t i = 0;

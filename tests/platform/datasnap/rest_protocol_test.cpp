@@ -57,6 +57,7 @@ INSTANTIATE_TEST_SUITE_P(PathSplitting, RestCases, ::testing::Values(
          R"({"result":[["A\u00E9\uD83D\uDE00","two words","100%"]]})"},
     Case{"GET", P "/a%C3%A7%C3%A3o%20%E2%82%AC/", "", 200, R"({"result":[["a\u00E7\u00E3o \u20AC",null,null]]})"},
     Case{"GET", P "/%ZZ%4/%C3/%uD800x/", "", 200, R"({"result":[["%ZZ%4","\uFFFD","\uFFFDx"]]})"},
+    Case{"GET", P "/a\x84%u00e9/\xC3\xA9%41/\xE2\x82/", "", 200, R"({"result":[["a\uFFFD\u00E9","\u00E9A","\uFFFD\uFFFD"]]})"},
     Case{"GET", P "/\"{}|\\^`/", "", 200, R"({"result":[["\"{}|\\^`",null,null]]})"},
     Case{"GET", P "/x?sid=&json=true", "", 200, R"({"result":[["x",null,null]]})"},
     Case{"GET", "http://127.0.0.1/datasnap/rest/TTest/params/abs/", "", 200, R"({"result":[["abs",null,null]]})"},
