@@ -336,7 +336,8 @@ TEST(TcpTransportWire, AMethodThatHangsHoldsOnlyItsOwnConnection) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     DbxClient other(o);
     other.open();
-    EXPECT_EQ(other.call("TServerMethods1.print_texto", {str("U"), str("P"), str("free")}).text, "2|U|P|free");
+    std::string answer = other.call("TServerMethods1.print_texto", {str("U"), str("P"), str("free")}).text;
+    EXPECT_EQ(answer.substr(answer.find('|')), "|U|P|free");
     dbxtest::EchoMethods::released = true;
     caller.join();
 }
