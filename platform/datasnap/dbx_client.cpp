@@ -48,7 +48,9 @@ std::string filtersProperty(const std::vector<TransportFilter> &filters) {
     return out + "}";
 }
 
-DbxClient::DbxClient(DbxClientOptions options) : options_(std::move(options)) { reader_.clientSide(); }
+DbxClient::DbxClient(DbxClientOptions options) : options_(std::move(options)) {
+    reader_.clientSide();
+}
 
 DbxClient::~DbxClient() {
     if (socket_) {
@@ -208,7 +210,7 @@ std::vector<json::Value> DbxClient::execute(const Command &cmd, const std::vecto
         options_.bufferSize > 4096 ? options_.bufferSize - 2048 - 64 : options_.bufferSize / 2, 65535);
     const std::size_t chunk = std::max<std::size_t>(options_.bufferSize / 8, 512);
     std::string row;
-    std::vector<std::string> rests;  // per field: the bytes still to send
+    std::vector<std::string> rests; // per field: the bytes still to send
     std::size_t in = 0;
     for (const auto &p : cmd.params) {
         std::string rest;

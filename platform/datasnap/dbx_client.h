@@ -64,7 +64,7 @@ public:
     // Raises DbxRemoteError when the server refuses, std::runtime_error on
     // network or protocol failures.
     void open();
-    void close();  // sends disconnect and closes the socket
+    void close(); // sends disconnect and closes the socket
 
     Command prepare(const std::string &methodText);
     // Runs a prepared command with one value per input parameter (String for

@@ -9,11 +9,21 @@ namespace {
 void write(std::string &out, const json::Value &v) {
     using K = json::Value::Kind;
     switch (v.kind) {
-    case K::Null: out += "null"; break;
-    case K::False: out += "false"; break;
-    case K::True: out += "true"; break;
-    case K::Number: out += v.text; break;
-    case K::String: appendRtlJsonString(out, v.text); break;
+    case K::Null:
+        out += "null";
+        break;
+    case K::False:
+        out += "false";
+        break;
+    case K::True:
+        out += "true";
+        break;
+    case K::Number:
+        out += v.text;
+        break;
+    case K::String:
+        appendRtlJsonString(out, v.text);
+        break;
     case K::Array:
         out.push_back('[');
         for (std::size_t i = 0; i < v.items.size(); ++i) {

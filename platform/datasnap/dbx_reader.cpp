@@ -7,6 +7,13 @@
 
 namespace datasnap {
 
+DbxNode::DbxNode() = default;
+DbxNode::DbxNode(const DbxNode &) = default;
+DbxNode::DbxNode(DbxNode &&) noexcept = default;
+DbxNode &DbxNode::operator=(const DbxNode &) = default;
+DbxNode &DbxNode::operator=(DbxNode &&) noexcept = default;
+DbxNode::~DbxNode() = default;
+
 const DbxNode *DbxNode::find(std::string_view name) const {
     for (const auto &m : members)
         if (m.first == name)
@@ -42,17 +49,22 @@ public:
         skipSpace();
         char c = peek();
         switch (c) {
-        case '{': return object(depth);
-        case '[': return array(depth);
+        case '{':
+            return object(depth);
+        case '[':
+            return array(depth);
         case '"': {
             DbxNode n;
             n.kind = DbxNode::Kind::String;
             n.text = string();
             return n;
         }
-        case 't': return literal("true", DbxNode::Kind::True);
-        case 'f': return literal("false", DbxNode::Kind::False);
-        case 'n': return literal("null", DbxNode::Kind::Null);
+        case 't':
+            return literal("true", DbxNode::Kind::True);
+        case 'f':
+            return literal("false", DbxNode::Kind::False);
+        case 'n':
+            return literal("null", DbxNode::Kind::Null);
         default:
             if (c == '-' || (c >= '0' && c <= '9')) {
                 DbxNode n;
@@ -74,6 +86,7 @@ public:
         }
     }
     std::size_t pos() const { return p_; }
+    std::size_t dataBytes = 0; // raw bytes of the data blocks met so far, the unfinished one included
 
 private:
     char peek() {
@@ -129,7 +142,7 @@ private:
     }
 
     std::string string() {
-        ++p_;  // opening quote
+        ++p_; // opening quote
         std::string out;
         Utf16Decoder dec(out);
         for (;;) {
@@ -144,11 +157,21 @@ private:
             char e = peek();
             ++p_;
             switch (e) {
-            case 'b': dec.unit('\b'); break;
-            case 'f': dec.unit('\f'); break;
-            case 'n': dec.unit('\n'); break;
-            case 'r': dec.unit('\r'); break;
-            case 't': dec.unit('\t'); break;
+            case 'b':
+                dec.unit('\b');
+                break;
+            case 'f':
+                dec.unit('\f');
+                break;
+            case 'n':
+                dec.unit('\n');
+                break;
+            case 'r':
+                dec.unit('\r');
+                break;
+            case 't':
+                dec.unit('\t');
+                break;
             case 'u': {
                 if (p_ + 4 > s_.size())
                     throw Incomplete{p_ + 4};
@@ -159,7 +182,9 @@ private:
                 dec.unit(u);
                 break;
             }
-            default: dec.unit(static_cast<unsigned char>(e)); break;
+            default:
+                dec.unit(static_cast<unsigned char>(e));
+                break;
             }
         }
         dec.finish();
@@ -203,6 +228,7 @@ private:
         std::uint64_t len = n.count < 0 ? 0 - static_cast<std::uint64_t>(n.count) : static_cast<std::uint64_t>(n.count);
         if (len > limits_.maxMessage)
             throw ProtocolError("data block of " + count + " bytes is over the limit");
+        dataBytes += static_cast<std::size_t>(len);
         if (p_ + len > s_.size())
             throw Incomplete{p_ + static_cast<std::size_t>(len) + 2};
         n.text.assign(s_.substr(p_, len));
@@ -270,8 +296,8 @@ void DbxStreamReader::append(std::string_view bytes) {
 
 std::optional<DbxNode> DbxStreamReader::next() {
     for (;;) {
-        while (pos_ < buf_.size() && (buf_[pos_] == ' ' || buf_[pos_] == '\t' || buf_[pos_] == '\r' ||
-                                      buf_[pos_] == '\n'))
+        while (pos_ < buf_.size() &&
+               (buf_[pos_] == ' ' || buf_[pos_] == '\t' || buf_[pos_] == '\r' || buf_[pos_] == '\n'))
             ++pos_;
         if (pos_ == buf_.size()) {
             needed_ = 0;
@@ -296,8 +322,11 @@ std::optional<DbxNode> DbxStreamReader::next() {
         needed_ = 0;
         return n;
     } catch (const Incomplete &inc) {
-        if (buf_.size() - pos_ > limits_.maxMessage || inc.need - pos_ > limits_.maxMessage + 16)
+        std::size_t held = buf_.size() - pos_;
+        if (held > limits_.maxMessage || inc.need - pos_ > limits_.maxMessage + 16)
             throw ProtocolError("message longer than " + std::to_string(limits_.maxMessage) + " bytes");
+        if (held > parser.dataBytes && held - parser.dataBytes > limits_.maxStructure)
+            throw ProtocolError("message structure longer than " + std::to_string(limits_.maxStructure) + " bytes");
         needed_ = inc.need;
         return std::nullopt;
     }

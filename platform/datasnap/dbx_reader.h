@@ -17,9 +17,17 @@ struct DbxNode {
     enum class Kind { Null, False, True, Number, String, Array, Object, Data };
     using Member = std::pair<std::string, DbxNode>;
 
+    // Defined where DbxNode is complete: the member vectors hold DbxNodes.
+    DbxNode();
+    DbxNode(const DbxNode &);
+    DbxNode(DbxNode &&) noexcept;
+    DbxNode &operator=(const DbxNode &);
+    DbxNode &operator=(DbxNode &&) noexcept;
+    ~DbxNode();
+
     Kind kind = Kind::Null;
-    std::string text;  // Number: as written; String: UTF-8; Data: the raw bytes
-    std::int64_t count = 0;  // Data: N as written
+    std::string text;       // Number: as written; String: UTF-8; Data: the raw bytes
+    std::int64_t count = 0; // Data: N as written
     std::vector<DbxNode> items;
     std::vector<Member> members;
 
@@ -31,8 +39,12 @@ struct DbxNode {
 
 // Limits of one message; going beyond them raises ProtocolError.
 struct DbxReaderLimits {
-    std::size_t maxMessage = 64u << 20;  // bytes of one message, data blocks included
+    std::size_t maxMessage = 64u << 20; // bytes of one message, data blocks included
     std::size_t maxDepth = 32;
+    // Bytes of a message outside its data blocks (names, strings, numbers):
+    // bounded much lower, since an unfinished message is parsed again as
+    // each frame arrives.
+    std::size_t maxStructure = 1u << 20;
     bool unclosedError = false;
 };
 
@@ -62,7 +74,7 @@ private:
     DbxReaderLimits limits_;
     std::string buf_;
     std::size_t pos_ = 0;
-    std::size_t needed_ = 0;  // buffered bytes below which parsing cannot finish
+    std::size_t needed_ = 0; // buffered bytes below which parsing cannot finish
     bool storeHeader_ = false;
 };
 

@@ -48,7 +48,9 @@ std::vector<DbxRowField> parseRow(std::string_view row) {
     return fields;
 }
 
-void appendNullField(std::string &row) { row.push_back('\xC0'); }
+void appendNullField(std::string &row) {
+    row.push_back('\xC0');
+}
 
 std::size_t appendStringField(std::string &row, std::string_view encoded, std::size_t inlineMax) {
     inlineMax = std::min<std::size_t>(inlineMax, 65535);

@@ -11,8 +11,8 @@ namespace datasnap {
 struct DbxRowField {
     enum class Kind { Null, String, Json };
     Kind kind = Kind::Null;
-    std::string bytes;       // String: encoded bytes (see encodeRowString); Json: the JSON text
-    bool truncated = false;  // String sent with 0x50: the rest comes through more_blob
+    std::string bytes;      // String: encoded bytes (see encodeRowString); Json: the JSON text
+    bool truncated = false; // String sent with 0x50: the rest comes through more_blob
 };
 
 // Splits a row buffer into its fields; ProtocolError on an unknown header or

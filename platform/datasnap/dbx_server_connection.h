@@ -18,9 +18,10 @@ namespace datasnap {
 
 // Bounds of what one TCP client may make the server hold.
 struct DbxLimits {
-    std::size_t maxMessage = 64u << 20;      // one message, its data blocks included
-    std::size_t maxBlob = 64u << 20;         // one string pulled with more_blob, in encoded bytes
-    std::size_t maxCommands = 1024;          // prepared commands open at once
+    std::size_t maxMessage = 16u << 20;    // one message, its data blocks included
+    std::size_t maxBlob = 16u << 20;       // one string pulled with more_blob, in encoded bytes
+    std::size_t maxCommands = 1024;        // prepared commands open at once
+    std::size_t maxStructure = 256u << 10; // one message without its data blocks
 };
 
 // The server's side of the DBX message layer of one TCP connection, without
@@ -54,12 +55,12 @@ private:
     struct Command {
         Server::Found target;
         std::string text;
-        std::map<int, std::string> pendingBlobs;  // result ordinal -> bytes the client may still pull
+        std::map<int, std::string> pendingBlobs; // result ordinal -> bytes the client may still pull
     };
     struct PendingExecute {
         std::int64_t handle;
         std::vector<DbxRowField> fields;
-        std::size_t field = 0;  // index of the field being pulled
+        std::size_t field = 0; // index of the field being pulled
         int blobId = 0;
     };
 

@@ -89,14 +89,29 @@ void appendU(std::string &out, std::uint16_t u) {
 
 bool appendShortEscape(std::string &out, std::uint16_t u) {
     switch (u) {
-    case '"': out += "\\\""; return true;
-    case '\\': out += "\\\\"; return true;
-    case '\b': out += "\\b"; return true;
-    case '\f': out += "\\f"; return true;
-    case '\n': out += "\\n"; return true;
-    case '\r': out += "\\r"; return true;
-    case '\t': out += "\\t"; return true;
-    default: return false;
+    case '"':
+        out += "\\\"";
+        return true;
+    case '\\':
+        out += "\\\\";
+        return true;
+    case '\b':
+        out += "\\b";
+        return true;
+    case '\f':
+        out += "\\f";
+        return true;
+    case '\n':
+        out += "\\n";
+        return true;
+    case '\r':
+        out += "\\r";
+        return true;
+    case '\t':
+        out += "\\t";
+        return true;
+    default:
+        return false;
     }
 }
 

@@ -7,7 +7,6 @@
 
 namespace datasnap {
 
-
 Pc1Cipher::Pc1Cipher(std::string_view key) {
     if (key.empty())
         throw std::invalid_argument("PC1 key is empty");

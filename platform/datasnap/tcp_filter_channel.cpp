@@ -44,7 +44,9 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
 
 } // namespace
 
-std::string filterId(TransportFilter::Kind kind) { return kind == TransportFilter::Kind::Pc1 ? "PC1" : "ZLibCompression"; }
+std::string filterId(TransportFilter::Kind kind) {
+    return kind == TransportFilter::Kind::Pc1 ? "PC1" : "ZLibCompression";
+}
 
 FilterChannel::FilterChannel(Role role, std::vector<TransportFilter> filters, ChannelLimits limits)
     : role_(role), ours_(std::move(filters)), limits_(limits) {
@@ -72,8 +74,8 @@ std::string FilterChannel::description() const {
             appendRtlJsonString(out, key);
             out += ",\"CODE\":\"" + pc1Code(key) + "\",\"FilterUnit\":\"DbxSocketChannelNative\"}";
         } else {
-            out += ":{\"FilterUnit\":\"DbxCompressionFilter\",\"CompressMoreThan\":\"" + std::to_string(threshold) +
-                   "\"}";
+            out +=
+                ":{\"FilterUnit\":\"DbxCompressionFilter\",\"CompressMoreThan\":\"" + std::to_string(threshold) + "\"}";
         }
     };
     if (role_ == Role::Client && !peerOrder_.empty()) {

@@ -11,8 +11,8 @@ namespace datasnap {
 struct TransportFilter {
     enum class Kind { Pc1, ZLib };
     Kind kind;
-    std::string key;                // Pc1: our key (encrypts what we send)
-    std::size_t compressMoreThan = 1024;  // ZLib: our threshold, replaced by the peer's
+    std::string key;                     // Pc1: our key (encrypts what we send)
+    std::size_t compressMoreThan = 1024; // ZLib: our threshold, replaced by the peer's
 
     static TransportFilter pc1(std::string key) { return {Kind::Pc1, std::move(key), 0}; }
     static TransportFilter zlib(std::size_t threshold = 1024) { return {Kind::ZLib, {}, threshold}; }
@@ -22,9 +22,9 @@ std::string filterId(TransportFilter::Kind kind);
 
 // Bounds of what a peer may send through the channel.
 struct ChannelLimits {
-    std::size_t maxFrame = 16u << 20;      // payload bytes of one frame
-    std::size_t maxInflated = 64u << 20;   // bytes one compressed frame may inflate to
-    std::size_t maxHandshake = 64u << 10;  // bytes of the peer's filter description
+    std::size_t maxFrame = 16u << 20;     // payload bytes of one frame
+    std::size_t maxInflated = 16u << 20;  // bytes one compressed frame may inflate to
+    std::size_t maxHandshake = 64u << 10; // bytes of the peer's filter description
 };
 
 // The filter channel of a DataSnap TCP connection, without I/O: the five-byte
@@ -84,7 +84,7 @@ private:
     ChannelLimits limits_;
     State state_ = State::Start;
     std::string in_;
-    std::vector<Active> seq_;  // the order in which transforms are applied, sending and receiving alike
+    std::vector<Active> seq_; // the order in which transforms are applied, sending and receiving alike
     std::vector<TransportFilter::Kind> peerOrder_;
 };
 

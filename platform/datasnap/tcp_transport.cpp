@@ -3,10 +3,21 @@
 #include <boost/asio.hpp>
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <iostream>
 #include <set>
+#include <thread>
 
 #include "dbx_errors.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 namespace datasnap {
 
@@ -16,6 +27,73 @@ using Clock = std::chrono::steady_clock;
 
 class TcpConnection;
 
+// Threads that run the connections' requests (and so the remote methods,
+// which may block on a device for long). It keeps at least `keep` threads
+// and adds one whenever every thread is busy, up to `max` (0: no limit), so a
+// stuck print holds one thread and never the listener or other clients.
+class WorkerPool : public std::enable_shared_from_this<WorkerPool> {
+public:
+    WorkerPool(std::size_t keep, std::size_t max) : keep_(std::max<std::size_t>(keep, 1)), max_(max) {}
+
+    void post(std::function<void()> task) {
+        std::unique_lock<std::mutex> g(lock_);
+        queue_.push_back(std::move(task));
+        if (idle_ > 0) {
+            wake_.notify_one();
+        } else if (max_ == 0 || threads_ < max_) {
+            ++threads_;
+            ++idle_;
+            std::thread([self = shared_from_this()] { self->work(); }).detach();
+        }
+    }
+
+    // Lets the threads end once the queue is empty; a thread held by a
+    // method that does not return ends when it returns.
+    void shutdown() {
+        std::lock_guard<std::mutex> g(lock_);
+        stopping_ = true;
+        wake_.notify_all();
+    }
+
+private:
+    void work() {
+        std::unique_lock<std::mutex> g(lock_);
+        for (;;) {
+            while (queue_.empty() && !stopping_) {
+                // Threads beyond the kept ones leave after a quiet minute.
+                if (wake_.wait_for(g, std::chrono::seconds(60)) == std::cv_status::timeout && queue_.empty() &&
+                    threads_ > keep_) {
+                    --idle_;
+                    --threads_;
+                    return;
+                }
+            }
+            if (queue_.empty()) {
+                --idle_;
+                --threads_;
+                return;
+            }
+            auto task = std::move(queue_.front());
+            queue_.pop_front();
+            --idle_;
+            g.unlock();
+            try {
+                task();
+            } catch (...) {
+            }
+            g.lock();
+            ++idle_;
+        }
+    }
+
+    std::mutex lock_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> queue_;
+    std::size_t keep_, max_;
+    std::size_t threads_ = 0, idle_ = 0;
+    bool stopping_ = false;
+};
+
 // What connections share with their transport; it outlives the transport
 // while handlers of closed connections drain.
 struct TcpServerTransport::Hub {
@@ -23,6 +101,11 @@ struct TcpServerTransport::Hub {
     std::set<std::shared_ptr<TcpConnection>> connections;
     std::function<void(const std::string &)> log;
     bool stopping = false;
+    // Workers serving a connection; their answer goes back through the
+    // io_context, which must outlive them (stop() waits for them).
+    int inflight = 0;
+    bool dead = false;
+    std::condition_variable drained;
 
     void write(const std::string &line) {
         if (log)
@@ -36,8 +119,9 @@ struct TcpServerTransport::Hub {
 class TcpConnection : public std::enable_shared_from_this<TcpConnection> {
 public:
     TcpConnection(tcp::socket socket, Server &server, const TcpServerTransport::ConnectionSettings &s,
-                  std::shared_ptr<TcpServerTransport::Hub> hub)
-        : socket_(std::move(socket)), hub_(std::move(hub)), channel_(FilterChannel::Role::Server, s.filters, s.channel),
+                  std::shared_ptr<TcpServerTransport::Hub> hub, std::shared_ptr<WorkerPool> workers)
+        : socket_(std::move(socket)), hub_(std::move(hub)), workers_(std::move(workers)),
+          channel_(FilterChannel::Role::Server, s.filters, s.channel),
           session_(std::make_shared<Session>(generateSessionId(), "tcp")),
           dbx_(server, s.manager, session_, s.messages) {
         boost::system::error_code ec;
@@ -50,6 +134,11 @@ public:
         boost::system::error_code ec;
         socket_.set_option(tcp::no_delay(true), ec);
         socket_.set_option(asio::socket_base::keep_alive(true), ec);
+        // A peer that vanished (half-open connection) is found within about 15 minutes.
+        int idle = 600, interval = 60, count = 5;
+        ::setsockopt(socket_.native_handle(), IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+        ::setsockopt(socket_.native_handle(), IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+        ::setsockopt(socket_.native_handle(), IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
         socket_.non_blocking(true, ec);
         asio::dispatch(socket_.get_executor(), [self = shared_from_this()] { self->waitRead(); });
     }
@@ -85,76 +174,124 @@ private:
             close(ec == asio::error::operation_aborted ? "" : "read failed: " + ec.message());
             return;
         }
+        // A worker reads, answers and writes until the client has nothing more
+        // to say; the strand only waits. close() holds off while it works.
+        bool stopping;
+        {
+            std::lock_guard<std::mutex> g(hub_->lock);
+            stopping = hub_->stopping;
+            if (!stopping)
+                ++hub_->inflight;
+        }
+        if (stopping) {
+            close("");
+            return;
+        }
+        working_ = true;
+        workers_->post([self = shared_from_this()]() mutable {
+            self->serve();
+            auto hub = self->hub_;
+            std::lock_guard<std::mutex> g(hub->lock);
+            if (!hub->dead)
+                asio::post(self->socket_.get_executor(), [self] { self->served(); });
+            // Our reference goes while the io_context surely lives: the
+            // connection's socket and strand must not outlive it.
+            self.reset();
+            --hub->inflight;
+            hub->drained.notify_all();
+        });
+    }
+
+    // On a worker thread, while the strand leaves the socket alone.
+    void serve() {
         thread_local std::string buffer(64 * 1024, '\0');
-        boost::system::error_code rec;
-        std::size_t n = socket_.read_some(asio::buffer(buffer), rec);
-        if (rec == asio::error::would_block || rec == asio::error::try_again) {
-            waitRead();
-            return;
-        }
-        if (rec) {
-            close(rec == asio::error::eof ? "" : "read failed: " + rec.message());
-            return;
-        }
-        touch();
-        try {
-            std::string stream, reply;
-            channel_.receive(std::string_view(buffer.data(), n), stream, reply);
-            out_ += reply;
-            if (!stream.empty()) {
-                std::vector<std::string> writes;
-                dbx_.receive(stream, writes);
-                for (const auto &w : writes)
-                    out_ += channel_.encode(w);
+        int fd = socket_.native_handle();
+        for (;;) {
+            ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                return;
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                end_ = true;
+                if (n < 0)
+                    failure_ = std::string("read failed: ") + std::strerror(errno);
+                return;
             }
-        } catch (const ProtocolError &e) {
-            fail(e.what());
-            return;
-        } catch (const std::exception &e) {
-            fail(std::string("internal error: ") + e.what());
-            return;
+            touch();
+            std::string out;
+            try {
+                std::string stream;
+                channel_.receive(std::string_view(buffer.data(), static_cast<std::size_t>(n)), stream, out);
+                if (!stream.empty()) {
+                    std::vector<std::string> writes;
+                    dbx_.receive(stream, writes);
+                    for (const auto &w : writes)
+                        out += channel_.encode(w);
+                }
+            } catch (const ProtocolError &e) {
+                // The client's unanswered bytes are dropped with the connection.
+                failure_ = e.what();
+            } catch (const std::exception &e) {
+                failure_ = std::string("internal error: ") + e.what();
+            }
+            if (!failure_.empty())
+                return;
+            if (!sendAll(fd, out))
+                return;
+            touch();
+            betweenMessages_.store(channel_.idle() && dbx_.idle());
+            if (dbx_.finished()) {
+                end_ = true;
+                const std::string &why = dbx_.finishReason();
+                failure_ = why == "disconnect" ? std::string() : why;
+                return;
+            }
         }
-        betweenMessages_.store(channel_.idle() && dbx_.idle());
-        if (dbx_.finished()) {
-            const std::string &why = dbx_.finishReason();
-            finishing_ = why == "disconnect" ? std::string() : why;
-            finish_ = true;
-        }
-        flush();
     }
 
-    void flush() {
-        if (out_.empty()) {
-            if (finish_)
-                close(finishing_);
-            else
-                waitRead();
-            return;
+    bool sendAll(int fd, std::string_view out) {
+        while (!out.empty()) {
+            ssize_t n = ::send(fd, out.data(), out.size(), MSG_NOSIGNAL);
+            if (n > 0) {
+                out.remove_prefix(static_cast<std::size_t>(n));
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                // A client that does not read its answers gets a minute.
+                pollfd p{fd, POLLOUT, 0};
+                if (::poll(&p, 1, 60000) > 0)
+                    continue;
+                failure_ = "the client does not read its answers";
+            } else {
+                failure_ = std::string("write failed: ") + std::strerror(errno);
+            }
+            end_ = true;
+            return false;
         }
-        writing_.swap(out_);
-        out_.clear();
-        asio::async_write(socket_, asio::buffer(writing_),
-                          [self = shared_from_this()](const boost::system::error_code &ec, std::size_t) {
-                              if (self->closed_)
-                                  return;
-                              std::string().swap(self->writing_);
-                              if (ec) {
-                                  self->close("write failed: " + ec.message());
-                                  return;
-                              }
-                              self->touch();
-                              self->flush();
-                          });
+        return true;
     }
 
-    void fail(const std::string &why) {
-        // The client's unanswered bytes are dropped with the connection.
-        close(why);
+    void served() {
+        working_ = false;
+        if (closeRequested_ || end_ || !failure_.empty()) {
+            close(closeRequested_ ? closeAfterWork_ : failure_);
+            return;
+        }
+        waitRead();
     }
 
     void close(const std::string &why) {
         if (closed_)
             return;
+        if (working_) {
+            // Closed by the sweep or Stop while a worker serves: once it is done.
+            closeRequested_ = true;
+            closeAfterWork_ = why;
+            return;
+        }
         closed_ = true;
         if (!why.empty())
             hub_->write("closing connection from " + peer_ + ": " + why);
@@ -169,13 +306,16 @@ private:
 
     tcp::socket socket_;
     std::shared_ptr<TcpServerTransport::Hub> hub_;
+    std::shared_ptr<WorkerPool> workers_;
     FilterChannel channel_;
     std::shared_ptr<Session> session_;
     DbxServerConnection dbx_;
     std::string peer_;
-    std::string out_, writing_;
-    std::string finishing_;
-    bool finish_ = false;
+    std::string failure_;        // why the worker ended the connection
+    std::string closeAfterWork_; // a close that waited for the worker
+    bool closeRequested_ = false;
+    bool working_ = false;
+    bool end_ = false;
     bool closed_ = false;
     std::atomic<Clock::rep> last_{0};
     std::atomic<bool> betweenMessages_{false};
@@ -185,8 +325,9 @@ private:
 // transport's settings; handlers hold it, so it outlives a stopped transport.
 struct TcpServerTransport::Listener : std::enable_shared_from_this<Listener> {
     Listener(asio::io_context &ioc, Server &server, ConnectionSettings settings, std::shared_ptr<Hub> hub)
-        : ioc(ioc), strand(asio::make_strand(ioc)), acceptor(strand), sweeper(strand), retry(strand),
-          server(server), settings(std::move(settings)), hub(std::move(hub)) {}
+        : ioc(ioc), strand(asio::make_strand(ioc)), acceptor(strand), sweeper(strand), retry(strand), server(server),
+          settings(std::move(settings)), hub(std::move(hub)),
+          workers(std::make_shared<WorkerPool>(this->settings.poolSize, this->settings.maxThreads)) {}
 
     asio::io_context &ioc;
     asio::strand<asio::io_context::executor_type> strand;
@@ -196,13 +337,14 @@ struct TcpServerTransport::Listener : std::enable_shared_from_this<Listener> {
     Server &server;
     ConnectionSettings settings;
     std::shared_ptr<Hub> hub;
+    std::shared_ptr<WorkerPool> workers;
     bool stopped = false;
 
     void accept() {
-        acceptor.async_accept(asio::make_strand(ioc), [self = shared_from_this()](const boost::system::error_code &ec,
-                                                                                  tcp::socket socket) {
-            self->onAccept(ec, std::move(socket));
-        });
+        acceptor.async_accept(asio::make_strand(ioc),
+                              [self = shared_from_this()](const boost::system::error_code &ec, tcp::socket socket) {
+                                  self->onAccept(ec, std::move(socket));
+                              });
     }
 
     void onAccept(const boost::system::error_code &ec, tcp::socket socket) {
@@ -218,7 +360,7 @@ struct TcpServerTransport::Listener : std::enable_shared_from_this<Listener> {
             });
             return;
         }
-        auto c = std::make_shared<TcpConnection>(std::move(socket), server, settings, hub);
+        auto c = std::make_shared<TcpConnection>(std::move(socket), server, settings, hub, workers);
         {
             std::lock_guard<std::mutex> g(hub->lock);
             if (hub->stopping)
@@ -255,12 +397,15 @@ struct TcpServerTransport::Listener : std::enable_shared_from_this<Listener> {
         acceptor.close(ec);
         sweeper.cancel();
         retry.cancel();
+        workers->shutdown();
     }
 };
 
 TcpServerTransport::TcpServerTransport(Server &server) : Transport(server) {}
 
-TcpServerTransport::~TcpServerTransport() { stop(); }
+TcpServerTransport::~TcpServerTransport() {
+    stop();
+}
 
 void TcpServerTransport::start() {
     if (listener_)
@@ -268,7 +413,14 @@ void TcpServerTransport::start() {
     asio::io_context &ioc = server().ioContext();
     auto hub = std::make_shared<Hub>();
     hub->log = OnLog;
-    ConnectionSettings settings{Filters, ChannelLimit, MessageLimit, AuthenticationManager, IdleTimeout, StallTimeout};
+    ConnectionSettings settings{Filters,
+                                ChannelLimit,
+                                MessageLimit,
+                                AuthenticationManager,
+                                IdleTimeout,
+                                StallTimeout,
+                                static_cast<std::size_t>(std::max(PoolSize, 1)),
+                                static_cast<std::size_t>(std::max(MaxThreads, 0))};
     auto listener = std::make_shared<Listener>(ioc, server(), std::move(settings), hub);
     auto port = static_cast<std::uint16_t>(Port);
     boost::system::error_code ec;
@@ -320,12 +472,22 @@ void TcpServerTransport::stop() {
     asio::post(listener_->strand, [l = listener_] { l->shutdown(); });
     for (auto &c : all)
         c->closeLater("");
+    {
+        // Workers still answering post back to the io_context: it must be
+        // there for them. A method that hangs is given up on after a while.
+        std::unique_lock<std::mutex> g(hub_->lock);
+        if (!hub_->drained.wait_for(g, std::chrono::seconds(10), [this] { return hub_->inflight == 0; }))
+            hub_->write("stopping with " + std::to_string(hub_->inflight) + " requests still running");
+        hub_->dead = true;
+    }
     listener_.reset();
     hub_.reset();
     boundPort_ = 0;
 }
 
-std::uint16_t TcpServerTransport::localPort() const { return boundPort_; }
+std::uint16_t TcpServerTransport::localPort() const {
+    return boundPort_;
+}
 
 std::size_t TcpServerTransport::connectionCount() const {
     if (!hub_)

@@ -25,8 +25,8 @@ public:
     ~TcpServerTransport() override;
 
     int Port = 211;
-    // Kept for the container's settings; connections are served by the
-    // server's thread pool.
+    // Threads that run the clients' requests: PoolSize kept, more added while
+    // all are busy, up to MaxThreads (0: no limit).
     int PoolSize = 10;
     int MaxThreads = 0;
     datasnap::AuthenticationManager *AuthenticationManager = nullptr;
@@ -58,6 +58,8 @@ public:
         datasnap::AuthenticationManager *manager;
         std::chrono::seconds idleTimeout;
         std::chrono::seconds stallTimeout;
+        std::size_t poolSize;
+        std::size_t maxThreads;
     };
 
 private:

@@ -68,11 +68,12 @@ TEST(DbxRow, ParsesMixedRowsAndRefusesBrokenOnes) {
     EXPECT_EQ(f[3].kind, DbxRowField::Kind::Json);
     EXPECT_EQ(hex(row.substr(row.size() - 12)), "40 00 00 00 07 7B 22 61 22 3A 31 7D");
 
-    for (std::string bad : {std::string("\x25Hell"), std::string("\x10\x00"), std::string("\x40\x00\x00\x00\x09{}"),
-                            std::string("\x01")})
+    for (std::string bad :
+         {std::string("\x25Hell"), std::string("\x10\x00"), std::string("\x40\x00\x00\x00\x09{}"), std::string("\x01")})
         EXPECT_THROW(parseRow(bad), ProtocolError) << hex(bad);
     // Lone surrogates arrive as U+FFFD.
-    EXPECT_EQ(decodeRowString(std::string("\xFF\xD8\x3D\x00\x41", 5)), "\xEF\xBF\xBD" "A");
+    EXPECT_EQ(decodeRowString(std::string("\xFF\xD8\x3D\x00\x41", 5)), "\xEF\xBF\xBD"
+                                                                       "A");
 }
 
 TEST(DbxRow, TruncatesLongStringsAtTheInlineLimit) {
@@ -99,7 +100,7 @@ TEST(DbxReader, ReadsMessagesAcrossAndWithinFrames) {
     stream += "  {\"data\":[-5       ," + std::string("\x00\x01}\x02]", 5) + "]}";
     DbxStreamReader r;
     std::vector<DbxNode> got;
-    for (char c : stream) {  // one byte at a time
+    for (char c : stream) { // one byte at a time
         r.append(std::string_view(&c, 1));
         while (auto m = r.next())
             got.push_back(*m);
@@ -158,5 +159,18 @@ TEST(DbxReader, RefusesMalformedAndOversizedInput) {
 TEST(DbxJson, WritesAsThePlatformSerialiser) {
     json::Value v = json::parse(R"({"texto":"a/b\u00e9","n":[1,2.50,null,true]})");
     EXPECT_EQ(rtlJsonText(v), R"({"texto":"a\/b\u00E9","n":[1,2.50,null,true]})");
-    EXPECT_EQ(parseJsonField("{\"a\":\"\xE9\"}").find("a")->text, "\u00E9");  // Latin-1 text accepted
+    EXPECT_EQ(parseJsonField("{\"a\":\"\xE9\"}").find("a")->text, "\u00E9"); // Latin-1 text accepted
+}
+
+TEST(DbxReader, BoundsTheStructureOfAnUnfinishedMessage) {
+    // Data blocks may be large; the text around them may not.
+    DbxStreamReader r(DbxReaderLimits{1u << 20, 32, 4096});
+    r.append("{\"data\":[100000," + std::string(99000, 'd'));
+    EXPECT_FALSE(r.next());
+    DbxStreamReader s(DbxReaderLimits{1u << 20, 32, 4096});
+    std::string many = "{\"a\":[";
+    for (int i = 0; i < 3000; ++i)
+        many += "1,";
+    s.append(many);
+    EXPECT_THROW(s.next(), ProtocolError);
 }

@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dbx_json.h"
@@ -17,6 +18,7 @@ namespace dbxtest {
 struct EchoMethods {
     static inline std::atomic<int> created{0};
     static inline std::atomic<int> alive{0};
+    static inline std::atomic<bool> released{true}; // a "block" call waits for this
     int id;
     EchoMethods() : id(++created) { ++alive; }
     ~EchoMethods() { --alive; }
@@ -34,9 +36,11 @@ inline datasnap::ClassInfo echoClass() {
                          bindMethod<EchoMethods>([](EchoMethods &self, std::vector<json::Value> &in) {
                              if (stringArg(in[2]) == "fail")
                                  throw std::runtime_error("Invalid filename");
-                             return std::vector<json::Value>{json::Value::string(
-                                 std::to_string(self.id) + "|" + stringArg(in[0]) + "|" + stringArg(in[1]) + "|" +
-                                 stringArg(in[2]))};
+                             while (stringArg(in[2]) == "block" && !EchoMethods::released)
+                                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                             return std::vector<json::Value>{
+                                 json::Value::string(std::to_string(self.id) + "|" + stringArg(in[0]) + "|" +
+                                                     stringArg(in[1]) + "|" + stringArg(in[2]))};
                          })});
     c.methods.push_back({"updateprint_json",
                          {str("Usuario"), str("senha"), ParamInfo{"Value", DataType::JsonValue, Direction::In}, ret},

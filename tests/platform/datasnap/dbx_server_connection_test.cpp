@@ -34,8 +34,9 @@ protected:
         return w.empty() ? std::string() : w[0];
     }
     void connect() {
-        ASSERT_EQ(one(R"({"method":"connect","params":[{"DSAuthenticationUser":"USER","DSAuthenticationPassword":"PASS"}]})"),
-                  R"({"result":[0,"DataSnap",2]})");
+        ASSERT_EQ(
+            one(R"({"method":"connect","params":[{"DSAuthenticationUser":"USER","DSAuthenticationPassword":"PASS"}]})"),
+            R"({"result":[0,"DataSnap",2]})");
     }
     static std::string execute(int handle, std::string_view row) {
         return "{\"method\":\"execute\",\"params\":[{\"handle\":[" + std::to_string(handle) + "]},{\"data\":[" +
@@ -60,9 +61,10 @@ TEST_F(DbxConnectionTest, PrepareAndExecuteReplyBytes) {
     EXPECT_EQ(one(kPreparePrint),
               R"({"result":[{"handle":[0]},{"fields":[0,false]},{"parameters":[4,[26,0,1,0,0,"Usuario",0,0,0],)"
               R"([26,0,1,0,0,"senha",0,0,0],[26,0,1,0,0,"Value",0,0,0],[26,0,4,0,0,"ReturnParameter",0,0,0]]}]})");
-    EXPECT_EQ(one(R"({"method":"prepare","params":[-1,false,"DataSnap.ServerMethod","tserverMETHODS1.UPDATEPRINT_JSON"]})"),
-              R"({"result":[{"handle":[1]},{"fields":[0,false]},{"parameters":[4,[26,0,1,0,0,"Usuario",0,0,0],)"
-              R"([26,0,1,0,0,"senha",0,0,0],[37,0,1,0,0,"Value",0,0,0],[26,0,4,0,0,"ReturnParameter",0,0,0]]}]})");
+    EXPECT_EQ(
+        one(R"({"method":"prepare","params":[-1,false,"DataSnap.ServerMethod","tserverMETHODS1.UPDATEPRINT_JSON"]})"),
+        R"({"result":[{"handle":[1]},{"fields":[0,false]},{"parameters":[4,[26,0,1,0,0,"Usuario",0,0,0],)"
+        R"([26,0,1,0,0,"senha",0,0,0],[37,0,1,0,0,"Value",0,0,0],[26,0,4,0,0,"ReturnParameter",0,0,0]]}]})");
 
     std::string row = std::string("\x21U\x21P\x25Hello\xC0", 11);
     std::string answer = "1|U|P|Hello";
@@ -90,7 +92,9 @@ TEST_F(DbxConnectionTest, ErrorRepliesKeepThePlatformShape) {
     EXPECT_EQ(one(execute(0, "\xC0")),
               R"({"error":{"name":"TDBXError","code":29,"message":"Remote error: Invalid command handle:  0"})");
     // An exception of the method itself.
-    std::string failRow = std::string("\x21U\x21P\x24" "fail\xC0", 9);
+    std::string failRow = std::string("\x21U\x21P\x24"
+                                      "fail\xC0",
+                                      9);
     EXPECT_EQ(one(execute(2, failRow)),
               R"({"error":{"name":"Exception","code":5,"message":"Remote error: Invalid filename"})");
     EXPECT_EQ(one(R"({"method":"vendor_property","params":["DriverVersion"]})"), R"({"result":[""]})");
@@ -102,9 +106,10 @@ TEST_F(DbxConnectionTest, ErrorRepliesKeepThePlatformShape) {
 }
 
 TEST_F(DbxConnectionTest, RefusedClientGetsTheAuthenticationErrorAndNoMore) {
-    EXPECT_EQ(one(R"({"method":"connect","params":[{"DSAuthenticationUser":"user","DSAuthenticationPassword":"PASS"}]})"),
-              R"({"error":{"name":"TDBXError","code":0,"message":"Remote error: Authentication manager rejected )"
-              R"(user credentials. This may due to invalid combination of DS user name and password"})");
+    EXPECT_EQ(
+        one(R"({"method":"connect","params":[{"DSAuthenticationUser":"user","DSAuthenticationPassword":"PASS"}]})"),
+        R"({"error":{"name":"TDBXError","code":0,"message":"Remote error: Authentication manager rejected )"
+        R"(user credentials. This may due to invalid combination of DS user name and password"})");
     EXPECT_FALSE(conn_->finished());
     EXPECT_TRUE(send(kPreparePrint).empty());
     EXPECT_TRUE(conn_->finished());
@@ -126,7 +131,7 @@ TEST_F(DbxConnectionTest, PullsTruncatedInputsChunkByChunk) {
     EXPECT_EQ(one("{\"data\":[4900     ," + value.substr(100, 4900) + "]}"), R"({"more_blob":[-1,1,0,2,0]})");
     std::string reply = one("{\"data\":[-5000    ," + value.substr(5000) + "]}");
     EXPECT_NE(reply.find("1|U|P|" + value), std::string::npos) << reply.substr(0, 200);
-    EXPECT_EQ(reply.substr(0, 35), std::string("{\"result\":[{\"rows\":[0]},{\"data\":[") + "10" );
+    EXPECT_EQ(reply.substr(0, 35), std::string("{\"result\":[{\"rows\":[0]},{\"data\":[") + "10");
 }
 
 TEST_F(DbxConnectionTest, LongResultsAreTruncatedAndServedOnThePull) {
@@ -137,7 +142,7 @@ TEST_F(DbxConnectionTest, LongResultsAreTruncatedAndServedOnThePull) {
     row = std::string("\x21U\x21P", 4);
     row += std::string("\x50\x00\x00", 3);
     row += "\xC0";
-    one(execute(0, row));  // asks for the whole value
+    one(execute(0, row)); // asks for the whole value
     std::string reply = one("{\"data\":[-40000   ," + value + "]}");
     std::string answer = "1|U|P|" + value;
     // 30,717 bytes inline under 0x50 77 FD.

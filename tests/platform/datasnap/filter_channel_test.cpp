@@ -120,7 +120,7 @@ TEST(FilterChannel, ClientDescriptionsAreChecked) {
             EXPECT_NO_THROW(server.receive(frame + d[0], stream, reply)) << d[0];
             EXPECT_TRUE(server.established());
             if (d[0].find("\"CompressMoreThan\":\"0\"") != std::string::npos) {
-                EXPECT_EQ(server.encode("ab")[5], '\x01');  // the client's threshold of 0 adopted
+                EXPECT_EQ(server.encode("ab")[5], '\x01'); // the client's threshold of 0 adopted
             }
         } else {
             EXPECT_THROW(server.receive(frame + d[0], stream, reply), ProtocolError) << d[0];

@@ -82,7 +82,7 @@ TEST(ZLibFilter, CompressesOnlyAboveTheThreshold) {
     EXPECT_EQ(zlibWrap(at, 1024), "\x02" + at);
     std::string z = zlibWrap(above, 1024);
     ASSERT_GE(z.size(), 3u);
-    EXPECT_EQ(hex(z.substr(0, 3)), "017801");  // marker, zlib header of level 1
+    EXPECT_EQ(hex(z.substr(0, 3)), "017801"); // marker, zlib header of level 1
     EXPECT_EQ(zlibUnwrap(z, 1 << 20), above);
     EXPECT_EQ(zlibUnwrap("\x02xyz", 10), "xyz");
     EXPECT_EQ(zlibUnwrap("", 10), "");
@@ -98,7 +98,7 @@ TEST(ZLibFilter, RefusesBombsAndBrokenStreams) {
     EXPECT_EQ(zlibUnwrap(bomb, 10u << 20).size(), big.size());
 
     std::string z = zlibWrap(std::string(5000, 'q'), 10);
-    EXPECT_THROW(zlibUnwrap(z.substr(0, z.size() - 3), 1 << 20), ProtocolError);  // truncated
-    EXPECT_THROW(zlibUnwrap(z + "junk", 1 << 20), ProtocolError);                  // trailing bytes
+    EXPECT_THROW(zlibUnwrap(z.substr(0, z.size() - 3), 1 << 20), ProtocolError); // truncated
+    EXPECT_THROW(zlibUnwrap(z + "junk", 1 << 20), ProtocolError);                // trailing bytes
     EXPECT_THROW(zlibUnwrap("\x01garbage", 1 << 20), ProtocolError);
 }

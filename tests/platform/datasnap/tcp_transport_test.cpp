@@ -55,7 +55,9 @@ protected:
     EchoServer server_;
 };
 
-json::Value str(std::string s) { return json::Value::string(std::move(s)); }
+json::Value str(std::string s) {
+    return json::Value::string(std::move(s));
+}
 
 } // namespace
 
@@ -239,19 +241,18 @@ TEST(TcpTransportWire, BrokenHandshakesAndFramesCloseOnlyThatConnection) {
     std::string badCode = goodCode;
     badCode[0] = badCode[0] == 'E' ? 'F' : 'E';
 
-    DbxClient bystander(DbxClientOptions{"127.0.0.1", server.port(), "USER", "PASS", {}, 32768,
-                                         std::chrono::seconds(10), {}});
+    DbxClient bystander(
+        DbxClientOptions{"127.0.0.1", server.port(), "USER", "PASS", {}, 32768, std::chrono::seconds(10), {}});
     bystander.open();
 
     struct Case {
         const char *what;
-        std::string afterQuery;  // sent after the query and our description
+        std::string afterQuery; // sent after the query and our description
     };
     std::string connect = std::string("\x02") + R"({"method":"connect","params":[{}]})";
     const Case cases[] = {
         {"bad CODE", frame(clientDescription(badCode))},
-        {"unknown zlib parameter",
-         frame(R"({"ZLibCompression":{"Level":"9"},"PC1":{"Key":"mKpRuTqWbNcZxJvL"}})")},
+        {"unknown zlib parameter", frame(R"({"ZLibCompression":{"Level":"9"},"PC1":{"Key":"mKpRuTqWbNcZxJvL"}})")},
         {"unregistered filter", frame(R"({"RSA":{}})")},
         {"not json", frame("hello")},
         {"oversized frame", frame(clientDescription(goodCode)) + std::string("\x0D\x7F\xFF\xFF\xFF", 5)},
@@ -284,7 +285,8 @@ TEST(TcpTransportWire, StalledAndIdleConnectionsAreClosed) {
     server.start();
     Raw stalled(server.port());
     stalled.write("\x05\x05");
-    DbxClient idle(DbxClientOptions{"127.0.0.1", server.port(), "USER", "PASS", {}, 32768, std::chrono::seconds(10), {}});
+    DbxClient idle(
+        DbxClientOptions{"127.0.0.1", server.port(), "USER", "PASS", {}, 32768, std::chrono::seconds(10), {}});
     idle.open();
     EXPECT_TRUE(stalled.closed());
     std::this_thread::sleep_for(std::chrono::seconds(4));
@@ -316,7 +318,26 @@ TEST(TcpTransportWire, StopClosesConnectionsAndFreesInstances) {
     EXPECT_ANY_THROW(c.call("TServerMethods1.print_texto", {str("U"), str("P"), str("x")}));
     server.server().Start();
     ASSERT_TRUE(server.server().Started());
-    DbxClient again(DbxClientOptions{"127.0.0.1", server.tcp().localPort(), "USER", "PASS", {}, 32768,
-                                     std::chrono::seconds(10), {}});
+    DbxClient again(DbxClientOptions{
+        "127.0.0.1", server.tcp().localPort(), "USER", "PASS", {}, 32768, std::chrono::seconds(10), {}});
     again.open();
+}
+
+TEST(TcpTransportWire, AMethodThatHangsHoldsOnlyItsOwnConnection) {
+    EchoServer server;
+    server.tcp().PoolSize = 1;
+    server.start();
+    DbxClientOptions o{"127.0.0.1", server.port(), "USER", "PASS", {}, 32768, std::chrono::seconds(10), {}};
+    dbxtest::EchoMethods::released = false;
+    DbxClient stuck(o);
+    stuck.open();
+    auto cmd = stuck.prepare("TServerMethods1.print_texto");
+    std::thread caller([&] { stuck.execute(cmd, {str("U"), str("P"), str("block")}); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    DbxClient other(o);
+    other.open();
+    std::string answer = other.call("TServerMethods1.print_texto", {str("U"), str("P"), str("free")}).text;
+    EXPECT_EQ(answer.substr(answer.find('|')), "|U|P|free");
+    dbxtest::EchoMethods::released = true;
+    caller.join();
 }
