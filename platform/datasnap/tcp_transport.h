@@ -38,7 +38,9 @@ public:
     DbxLimits MessageLimit;
     // A connection that sends nothing for this long is closed; one stalled
     // in the middle of its handshake or of a frame or message much sooner.
-    std::chrono::seconds IdleTimeout{std::chrono::hours(8)};
+    // Shop programs keep one connection open for days (a weekend included),
+    // and TCP keepalive already finds peers that vanished, so this is long.
+    std::chrono::seconds IdleTimeout{std::chrono::hours(72)};
     std::chrono::seconds StallTimeout{std::chrono::seconds(120)};
     // Where a closed connection's reason goes (one line each); stderr when empty.
     std::function<void(const std::string &)> OnLog;
