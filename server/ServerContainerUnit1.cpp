@@ -7,11 +7,11 @@ using datasnap::Direction;
 using V = json::Value;
 
 datasnap::ClassInfo describeTServerMethods1(TServerMethods1::SettingsSource settings,
-                                            TServerMethods1::PagePrinter imprime) {
+                                            TServerMethods1::PagePrinter imprime, TDatabaseHost database) {
     datasnap::ClassInfo c;
     c.name = "TServerMethods1";
-    c.create = [settings = std::move(settings), imprime = std::move(imprime)] {
-        return std::shared_ptr<void>(std::make_shared<TServerMethods1>(settings, imprime));
+    c.create = [settings = std::move(settings), imprime = std::move(imprime), database = std::move(database)] {
+        return std::shared_ptr<void>(std::make_shared<TServerMethods1>(settings, imprime, database));
     };
     const datasnap::ParamInfo usuario{"Usuario", DataType::WideString, Direction::In};
     const datasnap::ParamInfo senha{"senha", DataType::WideString, Direction::In};
@@ -33,17 +33,16 @@ datasnap::ClassInfo describeTServerMethods1(TServerMethods1::SettingsSource sett
 
 } // namespace
 
-TServerContainer1::TServerContainer1(TServerMethods1::SettingsSource settings, TServerMethods1::PagePrinter imprime)
-    : settings_(std::move(settings)), imprime_(std::move(imprime)),
-      TServerMethods1Class_(describeTServerMethods1(settings_, imprime_)) {
+TServerContainer1::TServerContainer1(TServerMethods1::SettingsSource settings, TServerMethods1::PagePrinter imprime,
+                                     TDatabaseHost database)
+    : settings_(std::move(settings)), imprime_(std::move(imprime)), database_(std::move(database)),
+      TServerMethods1Class_(describeTServerMethods1(settings_, imprime_, database_)) {
     // Settings from the form description.
     DSServer1.AutoStart = false;
-#ifdef CORVANE_HAS_TCP_TRANSPORT
     DSTCPServerTransport1.Filters = {
         datasnap::TransportFilter::pc1("mKpRuTqWbNcZxJvL"),
         datasnap::TransportFilter::zlib(1024),
     };
-#endif
     DSTCPServerTransport1.AuthenticationManager = &DSAuthenticationManager1;
     DSAuthenticationManager1.OnUserAuthenticate = [this](auto &Sender, auto &Protocol, auto &Context, auto &User,
                                                          auto &Password, bool &valid, auto &UserRoles) {

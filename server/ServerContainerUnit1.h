@@ -7,37 +7,26 @@
 #include "ServerMethodsUnit1.h"
 #include "ds_server.h"
 #include "http_service.h"
-#if __has_include("tcp_transport.h")
 #include "tcp_transport.h"
-#define CORVANE_HAS_TCP_TRANSPORT 1
-#endif
 
 // The server container: the DataSnap server, its TCP/IP transport (filters
 // "PC1" and "ZLibCompression", authenticated), its HTTP/REST service
 // (unauthenticated), the authentication manager and the server class entry
 // that publishes TServerMethods1. Its creator hands it the source of the
 // current Settings record and the page printer, both owned by the main window
-// object. The server is created stopped.
+// object, and what the remote methods' database side reads of it. The server
+// is created stopped.
 class TServerContainer1 {
 public:
-    TServerContainer1(TServerMethods1::SettingsSource settings, TServerMethods1::PagePrinter imprime);
+    TServerContainer1(TServerMethods1::SettingsSource settings, TServerMethods1::PagePrinter imprime,
+                      TDatabaseHost database = {});
     ~TServerContainer1(); // stops the server when it is started
     TServerContainer1(const TServerContainer1 &) = delete;
     TServerContainer1 &operator=(const TServerContainer1 &) = delete;
 
     // The components, in the order they are created.
     datasnap::Server DSServer1;
-#ifdef CORVANE_HAS_TCP_TRANSPORT
     datasnap::TcpServerTransport DSTCPServerTransport1{DSServer1};
-#else
-    // The TCP transport's settings until its listener joins (tcp_transport.h).
-    struct {
-        int Port = 211;
-        int PoolSize = 10;
-        int MaxThreads = 0;
-        datasnap::AuthenticationManager *AuthenticationManager = nullptr;
-    } DSTCPServerTransport1;
-#endif
     datasnap::AuthenticationManager DSAuthenticationManager1;
     datasnap::ServerClass DSServerClass1{DSServer1};
     datasnap::HttpService DSHTTPService1{DSServer1};
@@ -59,5 +48,6 @@ public:
 private:
     TServerMethods1::SettingsSource settings_;
     TServerMethods1::PagePrinter imprime_;
+    TDatabaseHost database_;
     datasnap::ClassInfo TServerMethods1Class_;
 };

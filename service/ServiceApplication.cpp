@@ -11,7 +11,6 @@
 
 #include <pthread.h>
 
-#include "ServerContainerUnit1.h"
 #include "UService.h"
 #include "code_page.h"
 #include "error_file.h"
@@ -19,6 +18,7 @@
 #include "executable_dir.h"
 #include "service_manager.h"
 #include "uServerPrincipal.h"
+#include "uServerPrincipalContainer.h"
 
 namespace {
 
@@ -129,12 +129,8 @@ int RunServiceApplication(int argc, char **argv) {
     // They are destroyed in reverse: the container (stopping the server) before
     // the main window object.
     TFormPrincipal FormPrincipal;
-    TServerContainer1 ServerContainer1([&FormPrincipal] { return FormPrincipal.Settings(); },
-                                       [&FormPrincipal](const std::string &value, std::string &erro) {
-                                           return FormPrincipal.imprime(value, erro);
-                                       });
-    FormPrincipal.ServerContainer1 = &ServerContainer1;
-    TCorvaneDSPrinterService CorvaneDSPrinterService(FormPrincipal, [&] { ServerContainer1.DSServer1.Start(); });
+    const std::unique_ptr<TServerContainer1> ServerContainer1 = CreateServerContainer1(FormPrincipal);
+    TCorvaneDSPrinterService CorvaneDSPrinterService(FormPrincipal, [&] { ServerContainer1->DSServer1.Start(); });
 
     // Creation handler of the main window: never holds up start-up; its
     // failure is logged (nobody could answer a message box in a service).
@@ -147,7 +143,7 @@ int RunServiceApplication(int argc, char **argv) {
     if (sw.install || sw.uninstall)
         return registerService(sw);
     if (sw.foreground || os::startedByServiceManager())
-        return runService(CorvaneDSPrinterService, ServerContainer1, stopSignals);
+        return runService(CorvaneDSPrinterService, *ServerContainer1, stopSignals);
 
     os::setLogToStderr(true);
     os::logError(executableName(),
