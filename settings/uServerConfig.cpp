@@ -1,5 +1,7 @@
 #include "uServerConfig.h"
 
+#include "runtime_convert.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -24,58 +26,6 @@ namespace {
 std::mutex storedMutex;
 std::string storedFolder;
 ServidorCfgLines storedLines;
-
-// A whole number as the runtime reads it: optional leading blanks, a sign,
-// decimal digits or "$"/"0x" and hex digits, nothing after; 32-bit range.
-bool TryStrToInt(const std::string &text, int &value) {
-    size_t i = 0;
-    while (i < text.size() && text[i] == ' ')
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
-    int base = 10;
-    if (i < text.size() && text[i] == '$') {
-        base = 16;
-        ++i;
-    } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-        base = 16;
-        i += 2;
-    }
-    if (i >= text.size())
-        return false;
-    long long n = 0;
-    for (; i < text.size(); ++i) {
-        const char c = text[i];
-        int d;
-        if (c >= '0' && c <= '9')
-            d = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f')
-            d = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F')
-            d = c - 'A' + 10;
-        else
-            return false;
-        n = n * base + d;
-        if (n > 0x100000000LL)
-            return false;
-    }
-    if (negative)
-        n = -n;
-    if (base == 16 && n > INT_MAX && n <= UINT_MAX)
-        n -= 0x100000000LL; // hex texts cover the full 32 bits
-    if (n < INT_MIN || n > INT_MAX)
-        return false;
-    value = static_cast<int>(n);
-    return true;
-}
-
-int StrToInt(const std::string &text) {
-    int value = 0;
-    if (!TryStrToInt(text, value))
-        throw EConvertError("'" + text + "' is not a valid integer value");
-    return value;
-}
 
 // A Boolean as the runtime reads it: a number (zero is false), or "True"/"False"
 // in any case.

@@ -1,5 +1,7 @@
 #include "uServerPrincipal.h"
 
+#include "runtime_convert.h"
+
 #include <langinfo.h>
 
 #include <cerrno>
@@ -89,34 +91,12 @@ double StrToFloat(const std::string &S) {
     return value;
 }
 
-// A whole number of the Integer type: leading blanks, a sign, decimal digits or
-// hexadecimal ones after "$" or "0x".
-int StrToInt(const std::string &S) {
-    auto invalid = [&] {
-        return EConvertError(formatted("'%s' is not a valid integer value for %s type", S, "Integer"));
-    };
-    size_t i = 0;
-    while (i < S.size() && S[i] == ' ')
-        ++i;
-    bool negative = false;
-    if (i < S.size() && (S[i] == '+' || S[i] == '-'))
-        negative = S[i++] == '-';
-    int base = 10;
-    if (i < S.size() && S[i] == '$') {
-        base = 16;
-        ++i;
-    } else if (i + 1 < S.size() && S[i] == '0' && (S[i + 1] == 'x' || S[i + 1] == 'X')) {
-        base = 16;
-        i += 2;
-    }
-    long long magnitude = 0;
-    auto [ptr, ec] = std::from_chars(S.data() + i, S.data() + S.size(), magnitude, base);
-    if (ec != std::errc() || ptr != S.data() + S.size() || ptr == S.data() + i || magnitude < 0)
-        throw invalid();
-    long long value = negative ? -magnitude : magnitude;
-    if (value < INT_MIN || value > INT_MAX)
-        throw invalid();
-    return static_cast<int>(value);
+// The Integer property's conversion: its error names the text and the type.
+int IntegerProperty(const std::string &S) {
+    int value = 0;
+    if (!TryStrToInt(S, value))
+        throw EConvertError(formatted("'%s' is not a valid integer value for %s type", S, "Integer"));
+    return value;
 }
 
 // The text as a line list reads it back: split at CR LF, lone CR or lone LF,
@@ -159,7 +139,7 @@ bool TFormPrincipal::imprime(const std::string &value, std::string &erro) {
         Rel_ocorr->qrmemo1.caption = texto;
         Rel_ocorr->Report.page.leftMargin = StrToFloat(settings->mesquerda);
         Rel_ocorr->Report.page.topMargin = StrToFloat(settings->msuperior);
-        Rel_ocorr->qrmemo1.font.size = StrToInt(settings->fonte_tam);
+        Rel_ocorr->qrmemo1.font.size = IntegerProperty(settings->fonte_tam);
         Rel_ocorr->qrmemo1.font.bold = true;
 
         const std::string &vimpressora = settings->vimpressora;
