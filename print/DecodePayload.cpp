@@ -7,6 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr const char *kNoMapping = "No mapping for the Unicode character exists in the target multi-byte code page";
@@ -66,29 +70,45 @@ inline int hexValue(unsigned char c) {
     return -1;
 }
 
+// Index of the first percent or plus sign at or after i, or n.
+inline std::size_t findEscape(const char *p, std::size_t i, std::size_t n) {
+#ifdef __SSE2__
+    const __m128i percent = _mm_set1_epi8('%'), plus = _mm_set1_epi8('+');
+    while (i + 16 <= n) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
+        unsigned mask = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, percent), _mm_cmpeq_epi8(v, plus))));
+        if (mask)
+            return i + static_cast<std::size_t>(__builtin_ctz(mask));
+        i += 16;
+    }
+#endif
+    while (i < n && p[i] != '%' && p[i] != '+')
+        ++i;
+    return i;
+}
+
 // URL decoding. Returns a view of either the payload itself (nothing to
 // decode) or `buffer`.
 std::string_view urlDecode(std::string_view payload, std::string &buffer) {
     const char *p = payload.data();
     std::size_t n = payload.size();
-    std::size_t first = 0;
-    while (first < n && p[first] != '%' && p[first] != '+')
-        ++first;
+    std::size_t first = findEscape(p, 0, n);
     if (first == n)
         return payload;
 
     buffer.resize(n);
     char *o = buffer.data();
-    std::memcpy(o, p, first);
-    o += first;
-    std::size_t i = first;
+    std::size_t i = 0;
     while (i < n) {
-        char c = p[i];
-        if (c == '+') {
+        std::size_t next = findEscape(p, i, n);
+        std::memcpy(o, p + i, next - i);
+        o += next - i;
+        i = next;
+        if (i == n)
+            break;
+        if (p[i] == '+') {
             *o++ = ' ';
-            ++i;
-        } else if (c != '%') {
-            *o++ = c;
             ++i;
         } else if (i + 1 < n && p[i + 1] == '%') {
             *o++ = '%';
@@ -130,13 +150,69 @@ constexpr std::array<unsigned char, 256> makeBase64Table() {
 }
 constexpr std::array<unsigned char, 256> kBase64 = makeBase64Table();
 
-// Base64 decoding of valid UTF-8 text. Every character is judged by the low
-// eight bits of its UTF-16 code unit(s); whatever is not in the alphabet is skipped.
-std::string base64Decode(std::string_view text) {
+// The same for reading a payload before URL decoding: its plus and percent
+// signs need a closer look, so the fast loop stops at them.
+constexpr std::array<unsigned char, 256> makeRawPayloadTable() {
+    auto t = makeBase64Table();
+    t['+'] = kSkip;
+    return t;
+}
+constexpr std::array<unsigned char, 256> kRawPayload = makeRawPayloadTable();
+
+// Whether a payload is plain ASCII; its escapes are checked apart.
+bool isAscii(std::string_view s) {
+    const auto *p = reinterpret_cast<const unsigned char *>(s.data());
+    std::size_t n = s.size(), i = 0;
+    unsigned char any = 0;
+#ifdef __SSE2__
+    __m128i acc = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16)
+        acc = _mm_or_si128(acc, _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i)));
+    any = _mm_movemask_epi8(acc) ? 0x80 : 0;
+#endif
+    for (; i < n; ++i)
+        any |= p[i];
+    return (any & 0x80) == 0;
+}
+
+// Checks the URL escapes of a payload (raising their failures) and tells
+// whether URL decoding gives plain ASCII.
+bool checkUrlEscapes(std::string_view payload) {
+    const char *p = payload.data();
+    std::size_t n = payload.size();
+    bool ascii = isAscii(payload);
+    for (std::size_t i = findEscape(p, 0, n); i < n; i = findEscape(p, i, n)) {
+        if (p[i] == '+') {
+            ++i;
+        } else if (i + 1 < n && p[i + 1] == '%') {
+            i += 2;
+        } else {
+            int hi = i + 1 < n ? hexValue(static_cast<unsigned char>(p[i + 1])) : -1;
+            int lo = i + 2 < n ? hexValue(static_cast<unsigned char>(p[i + 2])) : -1;
+            if (hi < 0 || lo < 0) {
+                std::size_t found;
+                std::string chars = takeUnits(payload, i + 1, 2, found);
+                if (found < 2)
+                    failTooShort(payload, i + 1);
+                failInvalid(payload, i + 1, chars);
+            }
+            ascii = ascii && hi < 8;
+            i += 3;
+        }
+    }
+    return ascii;
+}
+
+// Base64 decoding. Every character is judged by the low eight bits of its
+// UTF-16 code unit(s); whatever is not in the alphabet is skipped.
+// RawPayload: `text` is a payload whose URL decoding is plain ASCII (checked
+// by checkUrlEscapes), decoded on the way; otherwise it is valid UTF-8 text
+// after URL decoding.
+template <bool RawPayload> std::string base64Decode(std::string_view text) {
     const auto *p = reinterpret_cast<const unsigned char *>(text.data());
-    const unsigned char *t = kBase64.data();
+    const unsigned char *t = RawPayload ? kRawPayload.data() : kBase64.data();
     std::size_t n = text.size(), i = 0;
-    std::string out(n / 4 * 3 + 3, '\0');
+    std::string out(n / 4 * 3 + 8, '\0'); // slack for the 8-byte stores below
     auto *o = reinterpret_cast<unsigned char *>(out.data());
     std::uint32_t acc = 0;
     int count = 0;
@@ -155,7 +231,23 @@ std::string base64Decode(std::string_view text) {
     };
     while (i < n) {
         if (count == 0) {
-            // Whole groups of four alphabet characters (the common case).
+            // Whole groups of alphabet characters (the common case): eight
+            // characters give six bytes, stored as one 8-byte word.
+            while (i + 8 <= n) {
+                std::uint64_t a = t[p[i]], b = t[p[i + 1]], c = t[p[i + 2]], d = t[p[i + 3]];
+                std::uint64_t e = t[p[i + 4]], f = t[p[i + 5]], g = t[p[i + 6]], h = t[p[i + 7]];
+                if ((a | b | c | d | e | f | g | h) & 0x80)
+                    break;
+                std::uint64_t v = a << 42 | b << 36 | c << 30 | d << 24 | e << 18 | f << 12 | g << 6 | h;
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+                std::uint64_t word = __builtin_bswap64(v << 16); // the six bytes first, most significant first
+#else
+                std::uint64_t word = v << 16;
+#endif
+                std::memcpy(o, &word, 8);
+                o += 6;
+                i += 8;
+            }
             while (i + 4 <= n) {
                 std::uint32_t a = t[p[i]], b = t[p[i + 1]], c = t[p[i + 2]], d = t[p[i + 3]];
                 if ((a | b | c | d) & 0x80)
@@ -169,6 +261,19 @@ std::string base64Decode(std::string_view text) {
             }
             if (i >= n)
                 break;
+        }
+        if constexpr (RawPayload) {
+            if (p[i] == '+') { // a space
+                ++i;
+            } else if (p[i] != '%') {
+                feed(t[p[i++]]);
+            } else if (i + 1 < n && p[i + 1] == '%') { // a percent sign
+                i += 2;
+            } else {
+                feed(kBase64[static_cast<unsigned char>(hexValue(p[i + 1]) << 4 | hexValue(p[i + 2]))]);
+                i += 3;
+            }
+            continue;
         }
         if (p[i] < 0x80) {
             feed(t[p[i++]]);
@@ -201,11 +306,17 @@ std::string base64Decode(std::string_view text) {
 std::string DecodePayload(std::string_view payload) {
     if (auto nul = payload.find('\0'); nul != std::string_view::npos)
         payload = payload.substr(0, nul);
-    std::string buffer;
-    std::string_view text = urlDecode(payload, buffer);
-    if (!utf8::isValid(text))
-        throw EPayloadError(kNoMapping);
-    std::string bytes = base64Decode(text);
+    std::string bytes;
+    if (checkUrlEscapes(payload)) {
+        // The common case: URL decoding gives ASCII, so it is done on the way.
+        bytes = base64Decode<true>(payload);
+    } else {
+        std::string buffer;
+        std::string_view text = urlDecode(payload, buffer);
+        if (!utf8::isValid(text))
+            throw EPayloadError(kNoMapping);
+        bytes = base64Decode<false>(text);
+    }
     if (!utf8::isValid(bytes))
         throw EPayloadError(kNoMapping);
     return bytes;

@@ -13,6 +13,7 @@
 namespace printers {
 class PrinterSystem;
 }
+class TServerContainer1;
 
 // The main window object: the process-wide holder of the Settings record and of
 // the operations that read or fill it. Plain C++; a Qt view drives it in the
@@ -55,6 +56,8 @@ public:
 
     // ---- transports' port (uServerPrincipal_arruma_porta.cpp) ----
     void arruma_porta();
+    // The server container, set by whoever creates both (start-up, tests).
+    TServerContainer1 *ServerContainer1 = nullptr;
 
     // ---- database location (uServerPrincipal_peganome.cpp) ----
     void peganome();

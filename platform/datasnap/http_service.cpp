@@ -115,18 +115,12 @@ private:
         if (ec == http::error::end_of_stream || ec == net::error::operation_aborted || !owner_->running) {
             close();
         } else if (ec == beast::error::timeout) {
-            if (buffer_.size() > 0 || (parser_ && parser_->got_some()))
-                fail(http::status::request_timeout);
-            else
-                close();
+            close(); // the stream has closed the socket already
         } else if (ec == http::error::header_limit) {
-            auto data = static_cast<const char *>(buffer_.data().data());
-            std::string_view seen(data, buffer_.size());
-            std::size_t eol = seen.find("\r\n");
-            bool lineTooLong = eol == std::string_view::npos ? seen.size() > owner_->limits.maxRequestLine
-                                                             : eol > owner_->limits.maxRequestLine;
-            fail(lineTooLong || eol == std::string_view::npos ? http::status::uri_too_long
-                                                               : http::status::request_header_fields_too_large);
+            // the parser keeps the start line once it is complete
+            std::size_t target = parser_ ? parser_->get().target().size() : 0;
+            fail(target == 0 || target > owner_->limits.maxRequestLine ? http::status::uri_too_long
+                                                                       : http::status::request_header_fields_too_large);
         } else if (ec == http::error::body_limit) {
             fail(http::status::payload_too_large);
         } else if (ec.category() == http::make_error_code(http::error::bad_target).category()) {
@@ -371,6 +365,8 @@ void HttpService::stop() {
         impl->acceptor.reset();
         impl->sweepTimer.reset();
         impl->retryTimer.reset();
+        // the last handle on the strand goes before the io_context does
+        impl->strand.reset();
     });
     std::vector<std::shared_ptr<Connection>> open;
     {

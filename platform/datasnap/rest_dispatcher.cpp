@@ -26,16 +26,30 @@ std::vector<std::string> contextSegments(std::string_view ctx) {
     return r;
 }
 
+// Text for an HTML page, in ASCII: markup characters and everything beyond
+// ASCII as character references.
 std::string htmlEscape(std::string_view s) {
     std::string out;
-    for (char c : sanitizeUtf8(s)) {
-        switch (c) {
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '&': out += "&amp;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
+    const std::string text = sanitizeUtf8(s);
+    for (std::size_t i = 0; i < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            switch (c) {
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '&': out += "&amp;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += static_cast<char>(c);
+            }
+            ++i;
+            continue;
         }
+        std::size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+        char32_t cp = c & (len == 2 ? 0x1F : len == 3 ? 0x0F : 0x07);
+        for (std::size_t k = 1; k < len && i + k < text.size(); ++k)
+            cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        out += "&#" + std::to_string(static_cast<unsigned long>(cp)) + ";";
+        i += len;
     }
     return out;
 }

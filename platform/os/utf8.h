@@ -5,6 +5,10 @@
 #include <cstring>
 #include <string_view>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 // Strict UTF-8 (RFC 3629): no overlong forms, no surrogates, nothing past U+10FFFF.
 namespace utf8 {
 
@@ -42,11 +46,22 @@ inline std::size_t sequence(const unsigned char *p, std::size_t left, char32_t &
     return 0;
 }
 
+// Whether the text is valid UTF-8; plain ASCII is checked a block at a time.
 inline bool isValid(std::string_view s) {
     const auto *p = reinterpret_cast<const unsigned char *>(s.data());
     std::size_t n = s.size(), i = 0;
     while (i < n) {
-        // Plain ASCII eight bytes at a time.
+#ifdef __SSE2__
+        while (i + 16 <= n) {
+            unsigned mask = static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i))));
+            if (mask) {
+                i += static_cast<std::size_t>(__builtin_ctz(mask));
+                break;
+            }
+            i += 16;
+        }
+#else
         while (i + 8 <= n) {
             std::uint64_t w;
             std::memcpy(&w, p + i, 8);
@@ -54,10 +69,16 @@ inline bool isValid(std::string_view s) {
                 break;
             i += 8;
         }
+#endif
         if (i >= n)
             break;
         if (p[i] < 0x80) {
             ++i;
+            continue;
+        }
+        // Two-byte characters (accented Latin letters) without the general path.
+        if (p[i] >= 0xC2 && p[i] <= 0xDF && i + 1 < n && (p[i + 1] & 0xC0) == 0x80) {
+            i += 2;
             continue;
         }
         char32_t cp;

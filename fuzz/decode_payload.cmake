@@ -1,0 +1,2 @@
+corvane_add_fuzzer(fuzz_decode_payload ${CMAKE_CURRENT_LIST_DIR}/decode_payload_fuzz.cpp)
+target_link_libraries(fuzz_decode_payload PRIVATE corvane_print)

@@ -1,0 +1,2 @@
+corvane_add_fuzzer(fuzz_json_text ${CMAKE_CURRENT_LIST_DIR}/json_text_fuzz.cpp)
+target_link_libraries(fuzz_json_text PRIVATE corvane_print corvane_json)

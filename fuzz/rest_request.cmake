@@ -1,0 +1,2 @@
+corvane_add_fuzzer(fuzz_rest_request ${CMAKE_CURRENT_LIST_DIR}/rest_request_fuzz.cpp)
+target_link_libraries(fuzz_rest_request PRIVATE corvane_datasnap)
