@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <optional>
@@ -43,7 +44,9 @@ struct Option {
     bool changesSettings = true;
 };
 
-std::string DialogError(const std::exception &e) { return TFormServerConfig::ErrorBoxText(e.what()); }
+std::string DialogError(const std::exception &e) {
+    return TFormServerConfig::ErrorBoxText(e.what());
+}
 
 void RefuseControlCharacters(const std::string &option, const std::string &value) {
     if (std::any_of(value.begin(), value.end(), [](unsigned char c) { return c < 32 || c == 127; }))
@@ -111,7 +114,9 @@ const std::vector<Option> &Options() {
         {"--password", "TEXT", "password of the TCP clients (saved in upper case)",
          [](Context &c, const std::string &v) { SetText(c, "--password", C::EditSenha, v); }},
         {"--password-stdin", nullptr, "read the password from the first line of standard input",
-         [](Context &c, const std::string &) { SetText(c, "--password-stdin", C::EditSenha, ReadPasswordFromStdin()); }},
+         [](Context &c, const std::string &) {
+             SetText(c, "--password-stdin", C::EditSenha, ReadPasswordFromStdin());
+         }},
         {"--minimize", "yes|no", "minimise the desktop window to the tray",
          [](Context &c, const std::string &v) { c.view.SetChecked(C::CheckBoxMinimizar, ParseFlag("--minimize", v)); }},
         {"--printer-kind", "receipt|page", "receipt (thermal) printer or page printer",
@@ -223,6 +228,12 @@ int main(int argc, char **argv) {
             SetExecutableFolder(value);
         else
             given.emplace_back(&*it, value);
+    }
+
+    const std::string folder = ExecutableFolder();
+    if (std::error_code ec; !std::filesystem::is_directory(folder, ec)) {
+        std::cerr << "CorvaneDSPrinterConfig: " << folder << " is not a folder\n";
+        return 1;
     }
 
     Context c;

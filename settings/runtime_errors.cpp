@@ -6,14 +6,22 @@ namespace {
 
 std::string InOutMessage(int code) {
     switch (code) {
-    case 2: return "File not found";
-    case 3: return "Invalid filename";
-    case 4: return "Too many open files";
-    case 5: return "File access denied";
-    case 100: return "Read beyond end of file";
-    case 101: return "Disk full";
-    case 106: return "Invalid numeric input";
-    default: return "I/O error " + std::to_string(code);
+    case 2:
+        return "File not found";
+    case 3:
+        return "Invalid filename";
+    case 4:
+        return "Too many open files";
+    case 5:
+        return "File access denied";
+    case 100:
+        return "Read beyond end of file";
+    case 101:
+        return "Disk full";
+    case 106:
+        return "Invalid numeric input";
+    default:
+        return "I/O error " + std::to_string(code);
     }
 }
 
@@ -23,21 +31,29 @@ EInOutError::EInOutError(int code) : std::runtime_error(InOutMessage(code)), Err
 
 int InOutErrorCode(int e) {
     switch (e) {
-    case ENOENT: return 2;
+    case ENOENT:
+        return 2;
     case ENOTDIR:
     case ENAMETOOLONG:
-    case ELOOP: return 3;
+    case ELOOP:
+        return 3;
     case EMFILE:
-    case ENFILE: return 4;
+    case ENFILE:
+        return 4;
     case EACCES:
     case EPERM:
     case EISDIR:
     case EROFS:
-    case ETXTBSY: return 5;
+    case ETXTBSY:
+        return 5;
     case ENOSPC:
-    case EDQUOT: return 101;
-    case EAGAIN: return 32; // held by another process
-    case EIO: return 1117;  // the device's own failure
-    default: return e;
+    case EDQUOT:
+        return 101;
+    case EAGAIN:
+        return 32; // held by another process
+    case EIO:
+        return 1117; // the device's own failure
+    default:
+        return e;
     }
 }

@@ -30,7 +30,9 @@ private:
     int fd_;
 };
 
-[[noreturn]] void ThrowErrno() { throw EInOutError(InOutErrorCode(errno)); }
+[[noreturn]] void ThrowErrno() {
+    throw EInOutError(InOutErrorCode(errno));
+}
 
 } // namespace
 

@@ -1,8 +1,10 @@
 #include "settings_text.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cwctype>
+#include <mutex>
 #include <stdexcept>
 
 #include <iconv.h>
@@ -96,7 +98,19 @@ void EncodeUtf8(char32_t cp, std::string &out) {
 
 std::string SettingsCodePage() {
     const char *name = std::getenv("CORVANE_CODEPAGE");
-    return (name && *name) ? name : "WINDOWS-1252";
+    if (!name || !*name)
+        return "WINDOWS-1252";
+    // A name iconv does not know falls back to Windows-1252, as the rest of the process does.
+    const iconv_t probe = iconv_open(name, "UTF-8");
+    if (probe == reinterpret_cast<iconv_t>(-1)) {
+        static std::once_flag noted;
+        std::call_once(noted, [name] {
+            std::fprintf(stderr, "CORVANE_CODEPAGE=%s is not a known code page; using WINDOWS-1252\n", name);
+        });
+        return "WINDOWS-1252";
+    }
+    iconv_close(probe);
+    return name;
 }
 
 std::string ToAnsi(const std::string &utf8) {

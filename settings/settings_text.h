@@ -6,7 +6,8 @@
 // converter takes their place. The code page is named by the environment
 // variable CORVANE_CODEPAGE (an iconv name), Windows-1252 when it is unset.
 
-// The iconv name of the configured 8-bit code page.
+// The iconv name of the configured 8-bit code page; Windows-1252 when the
+// variable names none or one iconv does not know.
 std::string SettingsCodePage();
 
 // UTF-8 text to bytes of the code page. A character the code page lacks, or a

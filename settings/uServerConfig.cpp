@@ -137,8 +137,7 @@ std::string ScrambleLine(const std::string &value) {
 
 TFormServerConfig::TFormServerConfig(IServerConfigView &view, TServerConfigServer server, PrinterList printers,
                                      AddressSource localAddress)
-    : view_(view), server_(std::move(server)), printers_(std::move(printers)), localAddress_(std::move(localAddress)) {
-}
+    : view_(view), server_(std::move(server)), printers_(std::move(printers)), localAddress_(std::move(localAddress)) {}
 
 void TFormServerConfig::FormCreate() {
     view_.SetTop(C::Panel2, 129);
@@ -270,7 +269,9 @@ void TFormServerConfig::BitBtnAplicarClick() {
     view_.Close();
 }
 
-void TFormServerConfig::BitBtnCancelarClick() { view_.Close(); }
+void TFormServerConfig::BitBtnCancelarClick() {
+    view_.Close();
+}
 
 bool TFormServerConfig::Handle(const std::function<void()> &handler) {
     try {

@@ -6,10 +6,13 @@ using C = ServerConfigControl;
 
 SpinEditRange SpinRange(ServerConfigControl spinEdit) {
     switch (spinEdit) {
-    case C::SpinEdit1: return {3, 20, 2};
+    case C::SpinEdit1:
+        return {3, 20, 2};
     case C::SpinEdit2:
-    case C::SpinEdit3: return {0, 999, 3};
-    default: throw std::invalid_argument("not a spin box");
+    case C::SpinEdit3:
+        return {0, 999, 3};
+    default:
+        throw std::invalid_argument("not a spin box");
     }
 }
 
@@ -36,7 +39,9 @@ std::string TServerConfigMemoryView::Text(ServerConfigControl control) const {
     return it == texts_.end() ? std::string() : it->second;
 }
 
-void TServerConfigMemoryView::SetText(ServerConfigControl control, const std::string &text) { texts_[control] = text; }
+void TServerConfigMemoryView::SetText(ServerConfigControl control, const std::string &text) {
+    texts_[control] = text;
+}
 
 bool TServerConfigMemoryView::Checked(ServerConfigControl control) const {
     auto it = checked_.find(control);
@@ -56,11 +61,17 @@ int TServerConfigMemoryView::Value(ServerConfigControl control) const {
     return it == values_.end() ? 0 : it->second;
 }
 
-void TServerConfigMemoryView::SetValue(ServerConfigControl control, int value) { values_[control] = value; }
+void TServerConfigMemoryView::SetValue(ServerConfigControl control, int value) {
+    values_[control] = value;
+}
 
-void TServerConfigMemoryView::SetVisible(ServerConfigControl control, bool visible) { visible_[control] = visible; }
+void TServerConfigMemoryView::SetVisible(ServerConfigControl control, bool visible) {
+    visible_[control] = visible;
+}
 
-void TServerConfigMemoryView::SetTop(ServerConfigControl control, int top) { top_[control] = top; }
+void TServerConfigMemoryView::SetTop(ServerConfigControl control, int top) {
+    top_[control] = top;
+}
 
 void TServerConfigMemoryView::AddItem(ServerConfigControl control, const std::string &item) {
     items_[control].push_back(item);

@@ -15,10 +15,7 @@ struct ScrambleExample {
 
 // Lines as the original program writes them; both directions must match byte for byte.
 const ScrambleExample kExamples[] = {
-    {"211", 9, "\x39\x4D\x4C\x4C"},
-    {"-1", 3, "\x33\x36\x3A"},
-    {"0", 2, "\x32\x36"},
-    {"", 7, "\x37"},
+    {"211", 9, "\x39\x4D\x4C\x4C"},          {"-1", 3, "\x33\x36\x3A"}, {"0", 2, "\x32\x36"}, {"", 7, "\x37"},
     {"\xFC", 2, std::string("\x32\x02", 2)}, // wraps around modulo 256
 };
 
@@ -69,10 +66,13 @@ TEST(Unscramble, LinesTheProgramNeverWrites) {
     } cases[] = {
         {"", ""},
         {"5", ""},
-        {"A12", "12"},               // a first byte that is no digit gives key 0
-        {"0abc", "abc"},             // key 0 keeps the rest unchanged
-        {"1def", "abc"},             // key 1 is honoured
-        {"\xEF\xBB\xBF" "9MLL", "\xBB\xBF" "9MLL"}, // a byte-order mark is no digit
+        {"A12", "12"},   // a first byte that is no digit gives key 0
+        {"0abc", "abc"}, // key 0 keeps the rest unchanged
+        {"1def", "abc"}, // key 1 is honoured
+        {"\xEF\xBB\xBF"
+         "9MLL",
+         "\xBB\xBF"
+         "9MLL"}, // a byte-order mark is no digit
         {" 9MLL", "9MLL"},
     };
     for (const auto &c : cases)
@@ -83,15 +83,17 @@ TEST(DigitsOnly, KeepsDigitsInOrder) {
     const struct {
         std::string text, digits;
     } cases[] = {
-        {"", ""}, {"abc", ""}, {" 12 ", "12"}, {"1a2b3", "123"}, {"-10", "10"}, {"\t\x01 7\r\n", "7"},
-        {"\xD9\xA3", ""}, // bytes of a non-ASCII digit are not digits here
+        {"", ""},      {"abc", ""},           {" 12 ", "12"},   {"1a2b3", "123"},
+        {"-10", "10"}, {"\t\x01 7\r\n", "7"}, {"\xD9\xA3", ""}, // bytes of a non-ASCII digit are not digits here
     };
     for (const auto &c : cases)
         EXPECT_EQ(DigitsOnly(c.text), c.digits) << c.text;
 }
 
 TEST(Trim, RemovesControlCodesAndSpacesOnly) {
-    EXPECT_EQ(Trim(" \t\x01" "EPSON \r\n"), "EPSON");
+    EXPECT_EQ(Trim(" \t\x01"
+                   "EPSON \r\n"),
+              "EPSON");
     EXPECT_EQ(Trim(" "), "");
     EXPECT_EQ(Trim("a b"), "a b");
     EXPECT_EQ(Trim("\xA0x\xA0"), "\xA0x\xA0"); // a no-break space is above 32

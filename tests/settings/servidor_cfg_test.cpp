@@ -34,8 +34,15 @@ TEST(ReadServidorCfg, LineEndsEndOfFileAndLineCount) {
         {"bare lf", "a\nb\n", Lines({"a", "b"})},
         {"no final line end", "a\r\nb", Lines({"a", "b"})},
         {"lone cr stays in the line", "a\rb\r\nc\r", Lines({"a\rb", "c\r"})},
-        {"byte 26 ends the file", std::string("a\r\nb\x1A" "c\r\nd\r\n"), Lines({"a", "b"})},
-        {"byte-order mark belongs to line 1", "\xEF\xBB\xBF" "9MLL\r\n", Lines({"\xEF\xBB\xBF" "9MLL"})},
+        {"byte 26 ends the file",
+         std::string("a\r\nb\x1A"
+                     "c\r\nd\r\n"),
+         Lines({"a", "b"})},
+        {"byte-order mark belongs to line 1",
+         "\xEF\xBB\xBF"
+         "9MLL\r\n",
+         Lines({"\xEF\xBB\xBF"
+                "9MLL"})},
         {"empty lines", "\r\n\r\nx\r\n", Lines({"", "", "x"})},
         {"empty file", "", Lines({})},
         {"nul bytes are kept", std::string("a\0b\r\n", 5), Lines({std::string("a\0b", 3)})},
@@ -144,11 +151,14 @@ TEST(ExecutableFolder, RealFolderOrTheOneSet) {
 TEST(CodePage, Windows1252ByDefault) {
     unsetenv("CORVANE_CODEPAGE");
     const std::string text = "Configurações € Ÿ";
-    const std::string bytes = "Configura\xE7\xF5" "es \x80 \x9F";
+    const std::string bytes = "Configura\xE7\xF5"
+                              "es \x80 \x9F";
     EXPECT_EQ(ToAnsi(text), bytes);
     EXPECT_EQ(FromAnsi(bytes), text);
     EXPECT_EQ(ToAnsi("日本 ok"), "?? ok");
-    EXPECT_EQ(ToAnsi("a\xFF" "b\xC3"), "a?b?"); // bytes that are no UTF-8
+    EXPECT_EQ(ToAnsi("a\xFF"
+                     "b\xC3"),
+              "a?b?"); // bytes that are no UTF-8
     // The five bytes Windows-1252 leaves undefined survive a round trip.
     for (unsigned char b : {0x81, 0x8D, 0x8F, 0x90, 0x9D}) {
         const std::string one(1, static_cast<char>(b));
@@ -165,7 +175,7 @@ TEST(CodePage, ChosenByTheEnvironment) {
     EXPECT_EQ(ToAnsi("€"), "\xA4");
     EXPECT_EQ(FromAnsi("\xA4"), "€");
     setenv("CORVANE_CODEPAGE", "NO-SUCH-CODEPAGE", 1);
-    EXPECT_THROW(ToAnsi("x"), std::runtime_error);
+    EXPECT_EQ(ToAnsi("€"), "\x80");
     unsetenv("CORVANE_CODEPAGE");
 }
 

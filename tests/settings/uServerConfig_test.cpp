@@ -22,8 +22,15 @@ struct RecordingServer {
     bool started = false;
     std::vector<std::string> calls;
     TServerConfigServer operations() {
-        return {[this] { return started; }, [this] { calls.push_back("Stop"); started = false; },
-                [this] { calls.push_back("Start"); started = true; }};
+        return {[this] { return started; },
+                [this] {
+                    calls.push_back("Stop");
+                    started = false;
+                },
+                [this] {
+                    calls.push_back("Start");
+                    started = true;
+                }};
     }
 };
 
@@ -35,7 +42,10 @@ protected:
     // A dialog as its callers open it: created, then shown.
     std::unique_ptr<TFormServerConfig> Open(TServerConfigMemoryView &view) {
         auto form = std::make_unique<TFormServerConfig>(
-            view, server.operations(), [] { return std::vector<std::string>{"PDF", "Escritório"}; },
+            view, server.operations(),
+            [] {
+                return std::vector<std::string>{"PDF", "Escritório"};
+            },
             [] { return std::string("192.168.10.5"); });
         form->FormCreate();
         form->FormShow();
@@ -100,8 +110,8 @@ TEST_F(Dialog, FillsItselfFromTheFile) {
     EXPECT_TRUE(view.Visible(C::Panel2));
     EXPECT_FALSE(view.Visible(C::Panel3));
     EXPECT_EQ(view.Text(C::ComboBox1), "PDF"); // the list does not change the text
-    EXPECT_EQ(view.Value(C::SpinEdit1), 20);    // 35 brought into 3..20
-    EXPECT_EQ(view.Value(C::SpinEdit2), 10);    // no digit: initial value
+    EXPECT_EQ(view.Value(C::SpinEdit1), 20);   // 35 brought into 3..20
+    EXPECT_EQ(view.Value(C::SpinEdit2), 10);   // no digit: initial value
     EXPECT_EQ(view.Value(C::SpinEdit3), 1);
     EXPECT_TRUE(view.Checked(C::CheckBox1));
     EXPECT_FALSE(view.Checked(C::CheckCondensa)); // "s" is not "S"

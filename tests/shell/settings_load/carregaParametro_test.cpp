@@ -99,7 +99,8 @@ TEST_F(Loader, DefaultsTrimmingAndLinesAsRead) {
              EXPECT_EQ(s.mesquerda, "10");
              EXPECT_EQ(s.msuperior, "10");
          }},
-        {"values with digits stay as read", "9MLL\r\n\r\n\r\n\r\nx\r\n COM1 \r\n 12 \r\n \r\n1a\r\n-5\r\ns\r\n?\r\n \r\n",
+        {"values with digits stay as read",
+         "9MLL\r\n\r\n\r\n\r\nx\r\n COM1 \r\n 12 \r\n \r\n1a\r\n-5\r\ns\r\n?\r\n \r\n",
          [](const TSettings &s) {
              EXPECT_EQ(s.op_impr, "x");
              EXPECT_EQ(s.vimpressora, " COM1 ");
@@ -124,7 +125,8 @@ TEST_F(Loader, DefaultsTrimmingAndLinesAsRead) {
              EXPECT_EQ(s.condensa, "");
              EXPECT_EQ(s.vtipo_impressora, "");
          }},
-        {"extra lines ignored, bare LF", [] {
+        {"extra lines ignored, bare LF",
+         [] {
              std::string b = kExampleFile;
              for (auto p = b.find("\r\n"); p != std::string::npos; p = b.find("\r\n"))
                  b.erase(p, 1);
@@ -134,8 +136,13 @@ TEST_F(Loader, DefaultsTrimmingAndLinesAsRead) {
              EXPECT_EQ(s.Usuario, "caixa");
              EXPECT_EQ(s.vtipo_impressora, "EPSON");
          }},
-        {"byte-order mark: port unscrambled with key 0", "\xEF\xBB\xBF" "9MLL\r\n",
-         [](const TSettings &s) { EXPECT_EQ(s.Porta, "\xC2\xBB\xC2\xBF" "9MLL"); }},
+        {"byte-order mark: port unscrambled with key 0",
+         "\xEF\xBB\xBF"
+         "9MLL\r\n",
+         [](const TSettings &s) {
+             EXPECT_EQ(s.Porta, "\xC2\xBB\xC2\xBF"
+                                "9MLL");
+         }},
         {"hand-edited lines never fail", "A12\r\n0abc\r\n1def\r\n\r\n",
          [](const TSettings &s) {
              EXPECT_EQ(s.Porta, "12");

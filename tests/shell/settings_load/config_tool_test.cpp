@@ -29,8 +29,8 @@ std::string Quote(const std::string &s) {
 }
 
 ToolRun Tool(const TempDir &dir, const std::vector<std::string> &args, const std::string &stdinText = "") {
-    std::string cmd = "printf %s " + Quote(stdinText) + " | " + Quote(CORVANE_CONFIG_TOOL) + " --dir " +
-                      Quote(dir.path().string());
+    std::string cmd =
+        "printf %s " + Quote(stdinText) + " | " + Quote(CORVANE_CONFIG_TOOL) + " --dir " + Quote(dir.path().string());
     for (const auto &a : args)
         cmd += " " + Quote(a);
     cmd += " 2>&1";
@@ -59,10 +59,31 @@ protected:
 
 TEST_F(ConfigTool, WrittenFileLoadsBackToTheValuesGiven) {
     const ToolRun r = Tool(dir,
-                       {"--port", "8080", "--user", "caixa", "--password-stdin", "--minimize", "yes", "--printer-kind",
-                        "page", "--printer", "  Escritório ", "--font-size=12", "--bold", "yes", "--left-margin", "0",
-                        "--top-margin", "999", "--condensed", "no", "--cut", "yes", "--model", " EPSON "},
-                       "çãoz\n");
+                           {"--port",
+                            "8080",
+                            "--user",
+                            "caixa",
+                            "--password-stdin",
+                            "--minimize",
+                            "yes",
+                            "--printer-kind",
+                            "page",
+                            "--printer",
+                            "  Escritório ",
+                            "--font-size=12",
+                            "--bold",
+                            "yes",
+                            "--left-margin",
+                            "0",
+                            "--top-margin",
+                            "999",
+                            "--condensed",
+                            "no",
+                            "--cut",
+                            "yes",
+                            "--model",
+                            " EPSON "},
+                           "çãoz\n");
     ASSERT_EQ(r.status, 0) << r.output;
     form.carregaParametro();
     const auto s = form.Settings();
@@ -128,6 +149,12 @@ TEST_F(ConfigTool, RefusesWhatTheDialogRefuses) {
         EXPECT_EQ(readFile(dir.file("servidor.cfg")), before) << c.args[0];
     }
     EXPECT_EQ(Tool(dir, {"--port", "65536"}).status, 0); // the dialog takes it too
+}
+
+TEST_F(ConfigTool, MissingFolderIsReported) {
+    const ToolRun r = Tool(dir, {"--dir", dir.file("none"), "--port", "211"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("none/ is not a folder"), std::string::npos) << r.output;
 }
 
 TEST_F(ConfigTool, UnreadableFileIsReported) {

@@ -1,0 +1,2 @@
+corvane_add_fuzzer(fuzz_servidor_cfg ${CMAKE_CURRENT_LIST_DIR}/servidor_cfg_fuzz.cpp)
+target_link_libraries(fuzz_servidor_cfg PRIVATE corvane_settings)
