@@ -64,10 +64,12 @@ public:
     std::string GetAliasParam(const std::string &AliasName, const std::string &ParamName);
 
     // ---- the window's handlers (uServerPrincipal_<group>.cpp) ----
-    // The server that the window starts and stops: the server container's
-    // DSServer1 (Started/Stop/Start), wired by the program that creates both.
-    // Unwired, the server counts as stopped and cannot be started.
-    TServerConfigServer DSServer1;
+    // The window starts and stops ServerContainer1->DSServer1. When this is set
+    // it drives these operations instead (tests use a fake server).
+    TServerConfigServer ServerStandIn;
+    // Started/Stop/Start of the server the window drives, for the settings
+    // dialog. Without a container the server counts as stopped.
+    TServerConfigServer DSServer1();
     // The program's command-line parameters, without the program's name.
     std::vector<std::string> Parameters;
     // The window's tag: 1 once the activation hook is installed.
@@ -125,7 +127,7 @@ public:
     const TComponents &Components() const { return components_; }
 
 private:
-    bool ServerStarted() const;
+    bool ServerStarted();
     void SetLabelConectar(const std::string &caption, TColor color);
     void SetControlVisible(FormPrincipalControl control, bool &field, bool visible);
     void SetControlEnabled(FormPrincipalControl control, bool &field, bool enabled);

@@ -1,5 +1,3 @@
-#include <stdexcept>
-
 #include "uServerPrincipal.h"
 
 // Connect: apply the port and start the server. A failure of the start is
@@ -9,9 +7,7 @@ void TFormPrincipal::BitBtnConectarClick() {
     const auto s = Settings();
     if (!s->Porta.empty() && !s->Usuario.empty() && !s->Senha.empty()) {
         arruma_porta();
-        if (!DSServer1.Start)
-            throw std::runtime_error("O servidor não está disponível.");
-        DSServer1.Start();
+        DSServer1().Start();
         if (ServerStarted()) {
             SetControlVisible(C::BitBtnConectar, components_.BitBtnConectarVisible, false);
             SetControlVisible(C::BitBtnDesconectar, components_.BitBtnDesconectarVisible, true);
@@ -27,8 +23,7 @@ void TFormPrincipal::BitBtnConectarClick() {
 // Disconnect: stop the server (nothing when it is not started).
 void TFormPrincipal::BitBtnDesconectarClick() {
     using C = FormPrincipalControl;
-    if (DSServer1.Stop)
-        DSServer1.Stop();
+    DSServer1().Stop();
     SetControlVisible(C::BitBtnConectar, components_.BitBtnConectarVisible, true);
     SetControlVisible(C::BitBtnDesconectar, components_.BitBtnDesconectarVisible, false);
     SetLabelConectar("Desconectado", clRed);

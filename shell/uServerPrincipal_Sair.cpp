@@ -9,7 +9,7 @@ constexpr const char *kTituloFinalizar = "Finalizar Servidor";
 void TFormPrincipal::BitBtnSairClick() {
     if (ServerStarted()) {
         if (View && View->AskYesNo(kPerguntaDesconectar, kTituloFinalizar)) {
-            DSServer1.Stop();
+            DSServer1().Stop();
             View->CloseWindow();
         }
         return;
@@ -26,7 +26,7 @@ void TFormPrincipal::FormClose(TCloseAction &Action) {
     if (!ServerStarted())
         return;
     if (View && View->AskYesNo(kPerguntaDesconectar, kTituloFinalizar))
-        DSServer1.Stop();
+        DSServer1().Stop();
     else
         Action = TCloseAction::caNone;
 }

@@ -1,6 +1,8 @@
 #include <exception>
 #include <filesystem>
+#include <stdexcept>
 
+#include "ServerContainerUnit1.h"
 #include "event_log.h"
 #include "executable_dir.h"
 #include "uServerPrincipal.h"
@@ -63,7 +65,23 @@ std::string TFormPrincipal::FullBalloonText() const {
 
 std::string TFormPrincipal::ShortBalloonText() const { return "Status: " + components_.LabelConectar; }
 
-bool TFormPrincipal::ServerStarted() const { return DSServer1.Started && DSServer1.Started(); }
+TServerConfigServer TFormPrincipal::DSServer1() {
+    if (ServerStandIn.Started)
+        return ServerStandIn;
+    TServerContainer1 *container = ServerContainer1;
+    return {[container] { return container && container->DSServer1.Started(); },
+            [container] {
+                if (container)
+                    container->DSServer1.Stop();
+            },
+            [container] {
+                if (!container)
+                    throw std::logic_error("the main window has no server container");
+                container->DSServer1.Start();
+            }};
+}
+
+bool TFormPrincipal::ServerStarted() { return DSServer1().Started(); }
 
 void TFormPrincipal::SetLabelConectar(const std::string &caption, TColor color) {
     components_.LabelConectar = caption;

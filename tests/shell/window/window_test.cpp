@@ -29,7 +29,7 @@ protected:
         SetExecutableFolder(dir.path().string());
         ArrumaPortaCalls::ports().clear();
         form.View = &view;
-        form.DSServer1 = server.Operations();
+        form.ServerStandIn = server.Operations();
         form.LogError = [this](const std::string &m) { logged.push_back(m); };
         form.RefreshView();
     }
@@ -101,7 +101,7 @@ TEST_F(Window, ConnectWithIncompleteSettings) {
         RecordingView v{f};
         FakeServer s;
         f.View = &v;
-        f.DSServer1 = s.Operations();
+        f.ServerStandIn = s.Operations();
         f.ReplaceSettings(Account(c.porta, c.usuario, c.senha));
         f.BitBtnConectarClick();
         EXPECT_EQ(v.messages, std::vector<std::string>{kNaoDefinidas});
