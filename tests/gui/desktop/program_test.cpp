@@ -78,13 +78,17 @@ TEST(DesktopProgram, AutoStartActivationAndStop) {
 
     // With a tray the window leaves the screen half a second after showing;
     // without one it stays, minimised (and says so).
-    const bool tray = display.trayHost;
+    // The window's map state needs xwininfo (x11-utils).
+    const bool xwininfo = std::system("command -v xwininfo >/dev/null 2>&1") == 0;
+    const bool tray = display.trayHost && xwininfo;
     if (tray) {
         EXPECT_TRUE(waitFor([] { return mapState() == "IsUnMapped"; })) << mapState();
     }
 
     EXPECT_EQ(sendActivation(socketPath), "0");
-    EXPECT_TRUE(waitFor([] { return mapState() == "IsViewable"; })) << mapState();
+    if (xwininfo) {
+        EXPECT_TRUE(waitFor([] { return mapState() == "IsViewable"; })) << mapState();
+    }
     if (std::system("command -v import >/dev/null 2>&1") == 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300)); // let it paint
         const std::string shot = screenshotDir() + "/desktop-program-connected.png";
