@@ -353,7 +353,7 @@ bool TFormPrincipalWindow::AskYesNo(const std::string &text, const std::string &
 void TFormPrincipalWindow::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
     // Only a real showing (not the window system giving back a minimised window).
-    if (!event->spontaneous())
+    if (!event->spontaneous() && !restoring_)
         Run(&TFormPrincipal::FormShow);
 }
 
@@ -401,12 +401,17 @@ void TFormPrincipalWindow::BringToFront() {
 
 void TFormPrincipalWindow::CloseWindow() { close(); }
 
+// The window comes back as it was left: this is no new showing, so the show
+// handler does not run (with "/a" it would start Timer1 and hide the window again).
 void TFormPrincipalWindow::RestoreApplication() {
     settingState_ = true;
     setWindowState(windowState() & ~Qt::WindowMinimized);
     settingState_ = false;
-    if (!isVisible())
+    if (!isVisible()) {
+        restoring_ = true;
         show();
+        restoring_ = false;
+    }
 }
 
 // ---- activation socket ----

@@ -91,4 +91,5 @@ private:
     QString balloonHint_;
     bool settingState_ = false;
     bool quitting_ = false;
+    bool restoring_ = false;
 };

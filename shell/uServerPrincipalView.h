@@ -68,7 +68,8 @@ public:
     virtual void SetWindowState(TWindowState) {}
     virtual void BringToFront() {}
     virtual void CloseWindow() {}
-    // The restore command for the application's window (un-minimise and show it).
+    // The restore command for the application's window: un-minimise it and
+    // show it again as it was, without firing FormShow.
     virtual void RestoreApplication() {}
     // Starts answering the activation message "D10EDA" from other processes
     // (each one runs the form's ActivationWindowProc).

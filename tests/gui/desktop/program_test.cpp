@@ -88,6 +88,9 @@ TEST(DesktopProgram, AutoStartActivationAndStop) {
     EXPECT_EQ(sendActivation(socketPath), "0");
     if (xwininfo) {
         EXPECT_TRUE(waitFor([] { return mapState() == "IsViewable"; })) << mapState();
+        // It stays: bringing it back is no new showing that would start Timer1 again.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        EXPECT_EQ(mapState(), "IsViewable");
     }
     if (std::system("command -v import >/dev/null 2>&1") == 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300)); // let it paint
