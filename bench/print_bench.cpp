@@ -18,7 +18,9 @@ namespace {
 std::string receiptText(std::size_t bytes) {
     std::string text;
     for (int i = 0; text.size() < bytes; ++i)
-        text += "Item " + std::to_string(i) + "  P\xC3\xA3o de a\xC3\xA7\xC3\xBA" "car   2 x 3,50 = 7,00 \xE2\x82\xAC\r\n";
+        text += "Item " + std::to_string(i) +
+                "  P\xC3\xA3o de a\xC3\xA7\xC3\xBA"
+                "car   2 x 3,50 = 7,00 \xE2\x82\xAC\r\n";
     text.resize(bytes);
     while (!text.empty() && (static_cast<unsigned char>(text.back()) & 0xC0) == 0x80)
         text.pop_back();
@@ -92,7 +94,9 @@ void printReceipt(benchmark::State &state, const std::string &path) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
 }
 
-void BM_PrintReceiptDevNull(benchmark::State &state) { printReceipt(state, "/dev/null"); }
+void BM_PrintReceiptDevNull(benchmark::State &state) {
+    printReceipt(state, "/dev/null");
+}
 BENCHMARK(BM_PrintReceiptDevNull);
 
 void BM_PrintReceiptFile(benchmark::State &state) {

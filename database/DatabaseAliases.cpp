@@ -76,4 +76,6 @@ std::vector<std::string> GetAliasParams(const std::string &path, const std::stri
     return params;
 }
 
-std::vector<std::string> GetAliasParams(const std::string &alias) { return GetAliasParams(AliasFilePath(), alias); }
+std::vector<std::string> GetAliasParams(const std::string &alias) {
+    return GetAliasParams(AliasFilePath(), alias);
+}

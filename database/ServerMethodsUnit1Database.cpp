@@ -9,10 +9,20 @@ namespace {
 
 // Client library names, the runtime's own name first (present without the
 // development package).
-const std::vector<std::string> kMySQLNames = {"libmariadb.so.3", "libmysqlclient.so.21", "libmysqlclient.so.18",
-                                              "libmysqlclient.so", "libmariadb.so"};
-const std::vector<std::string> kFirebirdNames = {"libfbclient.so.2", "libfbclient.so"};
-const std::vector<std::string> kGdsNames = {"libgds.so.0", "libgds.so"};
+using Names = std::vector<std::string>;
+const Names &mySQLNames() {
+    static const Names names = {"libmariadb.so.3", "libmysqlclient.so.21", "libmysqlclient.so.18", "libmysqlclient.so",
+                                "libmariadb.so"};
+    return names;
+}
+const Names &firebirdNames() {
+    static const Names names = {"libfbclient.so.2", "libfbclient.so"};
+    return names;
+}
+const Names &gdsNames() {
+    static const Names names = {"libgds.so.0", "libgds.so"};
+    return names;
+}
 
 std::string upperAscii(std::string s) {
     for (char &c : s)
@@ -97,11 +107,11 @@ std::vector<std::string> TServerMethods1Database::GetSystemLibraryFolders() cons
 void TServerMethods1Database::LocateMySQLClient(db::DriverLink &link) {
     link.VendorLib.clear();
     std::vector<std::pair<std::string, std::vector<std::string>>> folders;
-    folders.emplace_back(folders_.ExecutableDir, kMySQLNames);
+    folders.emplace_back(folders_.ExecutableDir, mySQLNames());
     for (const auto &dir : GetSystemLibraryFolders())
-        folders.emplace_back(dir, kMySQLNames);
+        folders.emplace_back(dir, mySQLNames());
     try {
-        link.VendorLib = firstExisting(kMySQLNames, folders);
+        link.VendorLib = firstExisting(mySQLNames(), folders);
     } catch (const std::exception &) {
         // nothing found: VendorLib stays empty
     }
@@ -109,15 +119,15 @@ void TServerMethods1Database::LocateMySQLClient(db::DriverLink &link) {
 
 void TServerMethods1Database::LocateFirebirdClient() {
     FDPhysFBDriverLink1.VendorLib.clear();
-    std::vector<std::string> systemNames = kFirebirdNames;
-    systemNames.insert(systemNames.end(), kGdsNames.begin(), kGdsNames.end());
+    std::vector<std::string> systemNames = firebirdNames();
+    systemNames.insert(systemNames.end(), gdsNames().begin(), gdsNames().end());
     std::vector<std::pair<std::string, std::vector<std::string>>> folders;
-    folders.emplace_back(folders_.ExecutableDir, kFirebirdNames);
+    folders.emplace_back(folders_.ExecutableDir, firebirdNames());
     for (const auto &dir : GetSystemLibraryFolders())
         folders.emplace_back(dir, systemNames);
     for (const auto &dir : folders_.FirebirdDirs)
-        folders.emplace_back(dir, kFirebirdNames);
-    FDPhysFBDriverLink1.VendorLib = firstExisting(kFirebirdNames, folders);
+        folders.emplace_back(dir, firebirdNames());
+    FDPhysFBDriverLink1.VendorLib = firstExisting(firebirdNames(), folders);
 
     const bool servico = databaseHost_.servico && databaseHost_.servico();
     if (FDPhysFBDriverLink1.VendorLib.empty() && !servico && databaseHost_.ShowMessage)

@@ -5,6 +5,7 @@
 #include "uUtil.h"
 #include "utf8.h"
 
+#include <algorithm>
 #include <new>
 #include <stdexcept>
 
@@ -25,6 +26,9 @@ std::string messageOf(const std::exception &e) {
 // The text between the first `head` and the last `tail` UTF-16 units of
 // `s`; a surrogate pair cut in half leaves U+FFFD for its half.
 std::string cutUnits(const std::string &s, std::size_t head, std::size_t tail) {
+    bool ascii = std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii)
+        return s.size() <= head + tail ? std::string() : s.substr(head, s.size() - head - tail);
     std::size_t total = utf8::utf16Length(s);
     if (total <= head + tail)
         return {};
@@ -110,6 +114,9 @@ std::string TServerMethods1::imprimeCupom(const TSettings &settings, const std::
         std::string message = messageOf(e);
         device.Close(); // a failure here leaves the method
         result = kErro + message;
+    } catch (...) {
+        device.Close();
+        result = kErro + "Falha desconhecida na impressao.";
     }
     return result;
 }

@@ -39,8 +39,8 @@ report::Report design() {
 } // namespace
 
 TRel_ocorr::TRel_ocorr(std::shared_ptr<printers::PrinterSystem> Printers)
-    : Report(design()), QRBand1(Report.titleBand), qrmemo1(Report.titleBand.labels.at(0)),
-      QRBand5(Report.pageFooter), QRExpr1(Report.pageFooter.expressions.at(0)),
+    : Report(design()), QRBand1(Report.titleBand), qrmemo1(Report.titleBand.labels.at(0)), QRBand5(Report.pageFooter),
+      QRExpr1(Report.pageFooter.expressions.at(0)),
       printers_(Printers ? std::move(Printers) : std::make_shared<printers::CupsPrinters>()) {}
 
 const printers::PrinterList &TRel_ocorr::printerList() {
@@ -49,7 +49,9 @@ const printers::PrinterList &TRel_ocorr::printerList() {
     return *printerList_;
 }
 
-const std::vector<std::string> &TRel_ocorr::Printers() { return printerList().names; }
+const std::vector<std::string> &TRel_ocorr::Printers() {
+    return printerList().names;
+}
 
 void TRel_ocorr::Print() {
     bool PrintReport = true;

@@ -42,8 +42,12 @@ void ReceiptDevice::step(std::string_view text, bool lineEnd) {
         flush();
 }
 
-void ReceiptDevice::Write(std::string_view text) { step(text, false); }
-void ReceiptDevice::WriteLine(std::string_view text) { step(text, true); }
+void ReceiptDevice::Write(std::string_view text) {
+    step(text, false);
+}
+void ReceiptDevice::WriteLine(std::string_view text) {
+    step(text, true);
+}
 
 void ReceiptDevice::Close() {
     if (!file_.isOpen())
@@ -79,8 +83,7 @@ constexpr ModelCommands kModels[] = {
     {"EPSON", {{{"\x1BM1", false}, {"\x0F", true}}, 2}, {{{"\x1BM0", false}}, 1}, {{{"\x1Bm", false}}, 1}},
     {"FEASSO", {{{"\x1B!\x01", false}, {"\x0F", true}}, 2}, {{{"\x12", true}}, 1}, {{{"\x1DV\x01", false}}, 1}},
 };
-constexpr ModelCommands kFallback = {
-    "", {{{"\x0F", true}}, 1}, {{{"\x12", true}}, 1}, {{{"\x1Bw", true}}, 1}};
+constexpr ModelCommands kFallback = {"", {{{"\x0F", true}}, 1}, {{{"\x12", true}}, 1}, {{{"\x1Bw", true}}, 1}};
 
 const ModelCommands &commandsFor(const std::string &model) {
     for (const auto &m : kModels)
@@ -120,9 +123,15 @@ std::vector<std::string_view> splitLines(std::string_view text) {
 
 } // namespace
 
-void CondensedOn(const std::string &model, ReceiptDevice &device) { run(commandsFor(model).condensedOn, device); }
-void CondensedOff(const std::string &model, ReceiptDevice &device) { run(commandsFor(model).condensedOff, device); }
-void CutPaper(const std::string &model, ReceiptDevice &device) { run(commandsFor(model).cut, device); }
+void CondensedOn(const std::string &model, ReceiptDevice &device) {
+    run(commandsFor(model).condensedOn, device);
+}
+void CondensedOff(const std::string &model, ReceiptDevice &device) {
+    run(commandsFor(model).condensedOff, device);
+}
+void CutPaper(const std::string &model, ReceiptDevice &device) {
+    run(commandsFor(model).cut, device);
+}
 
 void PrintReceipt(ReceiptDevice &device, std::string_view text, const std::string &model, bool condensed, bool cut) {
     if (auto nul = text.find('\0'); nul != std::string_view::npos)

@@ -79,6 +79,11 @@ void TServerContainer1::DSAuthenticationManager1UserAuthenticate(datasnap::Authe
     std::shared_ptr<const TSettings> s = settings_ ? settings_() : nullptr;
     const TSettings empty;
     const TSettings &record = s ? *s : empty;
+    // An unconfigured server (no account in the settings) admits nobody.
+    if (record.Usuario.empty() || record.Senha.empty()) {
+        valid = false;
+        return;
+    }
     valid = User == record.Usuario && Password == record.Senha;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <exception>
@@ -12,6 +13,7 @@
 
 #include "ServerContainerUnit1.h"
 #include "UService.h"
+#include "code_page.h"
 #include "error_file.h"
 #include "event_log.h"
 #include "executable_dir.h"
@@ -104,6 +106,10 @@ int runService(TCorvaneDSPrinterService &service, TServerContainer1 &container, 
 
 int RunServiceApplication(int argc, char **argv) {
     std::set_terminate(logTerminate);
+    // Page margins are read in the machine's regional number format.
+    std::setlocale(LC_NUMERIC, "");
+    // Read the receipt code page now, not on the first print.
+    os::CodePage::process();
     const Switches sw = readSwitches(argc, argv);
 
     // Stop requests are taken by sigwait on the main thread; every thread made
@@ -117,8 +123,17 @@ int RunServiceApplication(int argc, char **argv) {
     if (sw.foreground)
         os::setLogToStderr(true);
 
+    // The three objects of the process. The main window object is built first
+    // because the container's remote methods read its Settings record and print
+    // pages through it; its creation handler runs after the container exists.
+    // They are destroyed in reverse: the container (stopping the server) before
+    // the main window object.
     TFormPrincipal FormPrincipal;
-    TServerContainer1 ServerContainer1(FormPrincipal);
+    TServerContainer1 ServerContainer1([&FormPrincipal] { return FormPrincipal.Settings(); },
+                                       [&FormPrincipal](const std::string &value, std::string &erro) {
+                                           return FormPrincipal.imprime(value, erro);
+                                       });
+    FormPrincipal.ServerContainer1 = &ServerContainer1;
     TCorvaneDSPrinterService CorvaneDSPrinterService(FormPrincipal, [&] { ServerContainer1.DSServer1.Start(); });
 
     // Creation handler of the main window: never holds up start-up; its
@@ -126,7 +141,7 @@ int RunServiceApplication(int argc, char **argv) {
     try {
         FormPrincipal.FormCreate();
     } catch (const std::exception &e) {
-        os::logError(executableName(), e.what());
+        os::logError(executableName(), std::string("Database location (SYS_INFO.INI) not read: ") + e.what());
     }
 
     if (sw.install || sw.uninstall)

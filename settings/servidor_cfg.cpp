@@ -1,7 +1,8 @@
 #include "servidor_cfg.h"
 
+#include "executable_dir.h"
+
 #include <cerrno>
-#include <climits>
 #include <mutex>
 #include <utility>
 
@@ -42,12 +43,7 @@ std::string ExecutableFolder() {
         if (!folderOverride.empty())
             return folderOverride;
     }
-    char buffer[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer);
-    if (n <= 0 || static_cast<size_t>(n) >= sizeof buffer)
-        return "./";
-    std::string path(buffer, static_cast<size_t>(n));
-    return path.substr(0, path.rfind('/') + 1);
+    return os::executableDir();
 }
 
 void SetExecutableFolder(const std::string &folder) {

@@ -92,7 +92,9 @@ double StrToFloat(const std::string &S) {
 // A whole number of the Integer type: leading blanks, a sign, decimal digits or
 // hexadecimal ones after "$" or "0x".
 int StrToInt(const std::string &S) {
-    auto invalid = [&] { return EConvertError(formatted("'%s' is not a valid integer value for %s type", S, "Integer")); };
+    auto invalid = [&] {
+        return EConvertError(formatted("'%s' is not a valid integer value for %s type", S, "Integer"));
+    };
     size_t i = 0;
     while (i < S.size() && S[i] == ' ')
         ++i;
@@ -172,7 +174,7 @@ bool TFormPrincipal::imprime(const std::string &value, std::string &erro) {
     } catch (const std::exception &e) {
         erro = "Erro: " + std::string(e.what());
     } catch (...) {
-        erro = "Erro: falha desconhecida ao imprimir.";
+        erro = "Erro: Unknown failure while printing the page.";
     }
     return false;
 }

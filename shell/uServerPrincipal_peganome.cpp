@@ -28,7 +28,9 @@ std::string utf8Slice(const std::string &s, size_t from, size_t count) {
     return from < s.size() ? s.substr(from, end - from) : std::string();
 }
 
-bool startsWith(const std::string &s, const std::string &prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
+bool startsWith(const std::string &s, const std::string &prefix) {
+    return s.compare(0, prefix.size(), prefix) == 0;
+}
 
 } // namespace
 

@@ -3,6 +3,7 @@
 #include "dbx_errors.h"
 #include "dbx_json.h"
 #include "dbx_text.h"
+#include "io_error.h"
 
 namespace datasnap {
 
@@ -41,7 +42,11 @@ std::string stringAt(const DbxNode &params, std::size_t i) {
 }
 
 // The platform's class name of an exception that leaves a method.
-std::string exceptionClassName(const std::exception &) { return "Exception"; }
+std::string exceptionClassName(const std::exception &e) {
+    if (dynamic_cast<const os::IoError *>(&e))
+        return "EInOutError";
+    return "Exception";
+}
 
 std::string dataBlock(std::string_view bytes) {
     return "{\"data\":[" + std::to_string(bytes.size()) + "," + std::string(bytes) + "]}";

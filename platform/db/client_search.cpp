@@ -39,10 +39,12 @@ std::vector<std::string> SystemLibraryDirs() {
     return dirs;
 }
 
-std::vector<std::string> FirebirdInstallDirs() { return {"/opt/firebird/lib", "/usr/local/firebird/lib"}; }
+std::vector<std::string> FirebirdInstallDirs() {
+    return {"/opt/firebird/lib", "/usr/local/firebird/lib"};
+}
 
 bool IsFile(const std::string &path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 

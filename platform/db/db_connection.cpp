@@ -38,7 +38,9 @@ void Connection::Close() {
         DoDisconnect();
 }
 
-bool Connection::Connected() const { return DoConnected(); }
+bool Connection::Connected() const {
+    return DoConnected();
+}
 
 void Connection::Reconnect() {
     DoDisconnect();
@@ -77,7 +79,9 @@ void Connection::Rollback() {
     DoRollback();
 }
 
-bool Connection::InTransaction() const { return DoConnected() && DoInTransaction(); }
+bool Connection::InTransaction() const {
+    return DoConnected() && DoInTransaction();
+}
 
 std::vector<Row> Connection::Execute(const std::string &sql) {
     if (!DoConnected())

@@ -1,7 +1,9 @@
 #include "firebird_connection.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <iomanip>
+#include <mutex>
 #include <sstream>
 
 #include <ibase.h>
@@ -12,6 +14,19 @@
 namespace db {
 
 namespace {
+
+// Stops the client's engine threads (the embedded engine runs some) at process
+// exit, before the runtime's own exit work, so that they are not torn down
+// half-way through a leak check or a static destructor. Registered once, for
+// the first client library loaded.
+void registerShutdown(const ClientLibrary &lib) {
+    static std::once_flag once;
+    static decltype(&fb_shutdown) shutdown = nullptr;
+    std::call_once(once, [&] {
+        lib.Bind(shutdown, "fb_shutdown");
+        std::atexit([] { shutdown(5000, fb_shutrsn_exit_called); });
+    });
+}
 
 // The entry points this connection uses, bound from the loaded library.
 struct FbApi {
@@ -30,6 +45,7 @@ struct FbApi {
     decltype(&isc_sqlcode) sqlcode = nullptr;
 
     explicit FbApi(const ClientLibrary &lib) {
+        registerShutdown(lib);
         lib.Bind(attach, "isc_attach_database");
         lib.Bind(detach, "isc_detach_database");
         lib.Bind(start, "isc_start_transaction");
@@ -50,9 +66,9 @@ bool isConnectionLost(const ISC_STATUS *status) {
     for (const ISC_STATUS *p = status; *p != isc_arg_end;) {
         ISC_STATUS kind = *p++;
         ISC_STATUS value = *p++;
-        if (kind == isc_arg_gds && (value == isc_network_error || value == isc_net_read_err ||
-                                    value == isc_net_write_err || value == isc_lost_db_connection ||
-                                    value == isc_shutdown || value == isc_att_shutdown))
+        if (kind == isc_arg_gds &&
+            (value == isc_network_error || value == isc_net_read_err || value == isc_net_write_err ||
+             value == isc_lost_db_connection || value == isc_shutdown || value == isc_att_shutdown))
             return true;
         if (kind == isc_arg_cstring) // a counted string takes one more slot
             ++p;
@@ -93,8 +109,10 @@ public:
         for (short i = 0; i < da()->sqld; ++i) {
             XSQLVAR &v = da()->sqlvar[i];
             size_t len = static_cast<size_t>(v.sqllen) + ((v.sqltype & ~1) == SQL_VARYING ? sizeof(short) : 0);
-            buffers_.emplace_back(len + 8, '\0');
-            v.sqldata = buffers_.back().data();
+            // Each column's buffer is a heap block of its own, so its address
+            // stays put while more buffers are added.
+            buffers_.push_back(std::make_unique<char[]>(len + 8));
+            v.sqldata = buffers_.back().get();
             v.sqlind = &nulls_[static_cast<size_t>(i)];
         }
     }
@@ -169,7 +187,7 @@ private:
     }
 
     std::vector<char> raw_;
-    std::vector<std::string> buffers_;
+    std::vector<std::unique_ptr<char[]>> buffers_;
     std::vector<short> nulls_;
 };
 
@@ -253,13 +271,14 @@ void FirebirdConnection::DoDisconnect() {
     }
 }
 
-bool FirebirdConnection::DoConnected() const { return impl_->db != 0; }
+bool FirebirdConnection::DoConnected() const {
+    return impl_->db != 0;
+}
 
 void FirebirdConnection::DoStartTransaction() {
     if (impl_->tr)
         throw DbError("A transaction is already active");
-    static char tpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committed, isc_tpb_rec_version,
-                         isc_tpb_wait};
+    static char tpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committed, isc_tpb_rec_version, isc_tpb_wait};
     impl_->check(impl_->api->start(impl_->status, &impl_->tr, 1, &impl_->db, static_cast<short>(sizeof tpb), tpb));
 }
 
@@ -275,7 +294,9 @@ void FirebirdConnection::DoRollback() {
     impl_->check(impl_->api->rollback(impl_->status, &impl_->tr));
 }
 
-bool FirebirdConnection::DoInTransaction() const { return impl_->tr != 0; }
+bool FirebirdConnection::DoInTransaction() const {
+    return impl_->tr != 0;
+}
 
 std::vector<Row> FirebirdConnection::DoExecute(const std::string &sql) {
     Impl &m = *impl_;
@@ -287,8 +308,10 @@ std::vector<Row> FirebirdConnection::DoExecute(const std::string &sql) {
         ISC_STATUS_ARRAY ignored;
         if (stmt)
             m.api->freeStatement(ignored, &stmt, DSQL_drop);
-        if (own && m.tr)
+        if (own && m.tr) {
             m.api->rollback(ignored, &m.tr);
+            m.tr = 0; // even when the rollback failed: the transaction is over for us
+        }
     };
     try {
         m.check(m.api->allocate(m.status, &m.db, &stmt));

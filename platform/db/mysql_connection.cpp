@@ -75,7 +75,9 @@ struct MySqlConnection::Impl {
 
 MySqlConnection::MySqlConnection(DriverLink &link) : Connection(link), impl_(std::make_unique<Impl>()) {}
 
-MySqlConnection::~MySqlConnection() { DoDisconnect(); }
+MySqlConnection::~MySqlConnection() {
+    DoDisconnect();
+}
 
 void MySqlConnection::DoConnect(const std::string &library) {
     unsigned port = 0;
@@ -115,7 +117,9 @@ void MySqlConnection::DoDisconnect() {
     impl_->inTransaction = false;
 }
 
-bool MySqlConnection::DoConnected() const { return impl_->my != nullptr; }
+bool MySqlConnection::DoConnected() const {
+    return impl_->my != nullptr;
+}
 
 void MySqlConnection::DoStartTransaction() {
     if (impl_->inTransaction)
@@ -140,7 +144,9 @@ void MySqlConnection::DoRollback() {
         impl_->fail();
 }
 
-bool MySqlConnection::DoInTransaction() const { return impl_->inTransaction; }
+bool MySqlConnection::DoInTransaction() const {
+    return impl_->inTransaction;
+}
 
 std::vector<Row> MySqlConnection::DoExecute(const std::string &sql) {
     Impl &m = *impl_;

@@ -20,12 +20,24 @@ void appendString(const std::string &s, std::string &out) {
             break;
         char esc;
         switch (*p) {
-        case '\b': esc = 'b'; break;
-        case '\t': esc = 't'; break;
-        case '\n': esc = 'n'; break;
-        case '\f': esc = 'f'; break;
-        case '\r': esc = 'r'; break;
-        default: esc = *p; break;
+        case '\b':
+            esc = 'b';
+            break;
+        case '\t':
+            esc = 't';
+            break;
+        case '\n':
+            esc = 'n';
+            break;
+        case '\f':
+            esc = 'f';
+            break;
+        case '\r':
+            esc = 'r';
+            break;
+        default:
+            esc = *p;
+            break;
         }
         out += '\\';
         out += esc;
@@ -38,11 +50,21 @@ void appendString(const std::string &s, std::string &out) {
 
 void appendJsonText(const Value &value, std::string &out) {
     switch (value.kind) {
-    case Value::Kind::Null: out += "null"; break;
-    case Value::Kind::False: out += "false"; break;
-    case Value::Kind::True: out += "true"; break;
-    case Value::Kind::Number: out += value.text; break;
-    case Value::Kind::String: appendString(value.text, out); break;
+    case Value::Kind::Null:
+        out += "null";
+        break;
+    case Value::Kind::False:
+        out += "false";
+        break;
+    case Value::Kind::True:
+        out += "true";
+        break;
+    case Value::Kind::Number:
+        out += value.text;
+        break;
+    case Value::Kind::String:
+        appendString(value.text, out);
+        break;
     case Value::Kind::Array:
         out += '[';
         for (std::size_t i = 0; i < value.items.size(); ++i) {

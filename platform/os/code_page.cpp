@@ -113,8 +113,8 @@ void CodePage::appendThroughIconv(std::string_view text, std::string &out) const
             buf.resize(buf.size() * 2);
         char *o = buf.data() + used;
         std::size_t oLeft = buf.size() - used;
-        std::size_t r = flushing ? iconv(cd.get(), nullptr, nullptr, &o, &oLeft)
-                                 : iconv(cd.get(), &in, &inLeft, &o, &oLeft);
+        std::size_t r =
+            flushing ? iconv(cd.get(), nullptr, nullptr, &o, &oLeft) : iconv(cd.get(), &in, &inLeft, &o, &oLeft);
         used = buf.size() - oLeft;
         if (r != static_cast<std::size_t>(-1)) {
             if (flushing)
@@ -152,7 +152,13 @@ const CodePage &CodePage::process() {
                              kDefaultName);
             }
         }
-        return CodePage(kDefaultName);
+        try {
+            return CodePage(kDefaultName);
+        } catch (const std::invalid_argument &) {
+            // A system without iconv's code page modules still has Latin-1 built in.
+            std::fprintf(stderr, "iconv lacks %s; using ISO-8859-1\n", kDefaultName);
+            return CodePage("ISO-8859-1");
+        }
     }();
     return cp;
 }

@@ -32,6 +32,7 @@ public:
 
     // The process's code page: the one named by CORVANE_CODEPAGE, or
     // Windows-1252 when it is unset or unknown (with a note on stderr). Read once.
+    // Without iconv's code page modules it falls back to Latin-1.
     static const CodePage &process();
 
 private:

@@ -4,8 +4,11 @@
 
 #include <cerrno>
 #include <condition_variable>
+#include <cstdlib>
+#include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 #include <fcntl.h>
@@ -14,6 +17,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -82,14 +86,36 @@ struct FdGuard {
     int release() { return std::exchange(fd, -1); }
 };
 
+// Whether the path names an entry of the device folder, where nodes come and
+// go with their hardware: a missing one is "not found" there, never created
+// as a plain file (which would also stand in the way of the real node).
+bool inDeviceFolder(const std::string &path) {
+    std::size_t slash = path.find_last_of('/');
+    std::string parent = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+    char *real = realpath(parent.c_str(), nullptr);
+    if (!real)
+        return false;
+    std::string folder = real;
+    std::free(real);
+    auto under = [&](const char *root) {
+        std::size_t n = std::strlen(root);
+        return folder.compare(0, n, root) == 0 && (folder.size() == n || folder[n] == '/');
+    };
+    return under("/dev") && !under("/dev/shm") && !under("/dev/mqueue");
+}
+
 // A receipt port must get the bytes as sent; a terminal's output processing
-// would turn every line feed into CR LF.
-void makeOutputRaw(int fd) {
+// would turn every line feed into CR LF. Gives the settings to put back at
+// close, if any were changed.
+std::optional<termios> makeOutputRaw(int fd) {
     termios t;
     if (tcgetattr(fd, &t) != 0 || !(t.c_oflag & OPOST))
-        return;
-    t.c_oflag &= ~OPOST;
-    tcsetattr(fd, TCSANOW, &t);
+        return std::nullopt;
+    termios raw = t;
+    raw.c_oflag &= ~OPOST;
+    if (tcsetattr(fd, TCSANOW, &raw) != 0)
+        return std::nullopt;
+    return t;
 }
 
 // Writing to a pipe whose reader is gone must fail with EPIPE, not kill the
@@ -136,8 +162,10 @@ struct DeviceFile::Lease {
 DeviceFile::DeviceFile() = default;
 
 DeviceFile::~DeviceFile() {
-    if (fd_ >= 0 && ownsFd_)
+    if (fd_ >= 0 && ownsFd_) {
+        restoreTerminal();
         ::close(fd_);
+    }
 }
 
 void DeviceFile::open(const std::string &path, std::chrono::milliseconds sameProcessWait) {
@@ -145,6 +173,7 @@ void DeviceFile::open(const std::string &path, std::chrono::milliseconds samePro
         throw IoError(winerr::InvalidParameter);
 
     std::unique_ptr<Lease> lease; // declared first: given back only after the descriptor is closed
+    std::optional<termios> savedTerminal;
     FdGuard guard{-1, !path.empty()};
     struct stat st;
     if (path.empty()) {
@@ -156,34 +185,44 @@ void DeviceFile::open(const std::string &path, std::chrono::milliseconds samePro
     } else {
         // Non-blocking only for the open itself: a serial port without carrier
         // or a pipe without reader must not hang the caller.
+        int flags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+        if (!inDeviceFolder(path))
+            flags |= O_CREAT;
         int fd;
         do
-            fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+            fd = ::open(path.c_str(), flags, 0666);
         while (fd < 0 && errno == EINTR);
         if (fd < 0) {
             int err = errno;
             // With O_CREAT, ENOENT can only mean that a folder of the path is missing.
-            throw IoError(err == ENOENT ? winerr::PathNotFound : windowsErrorFromErrno(err));
+            throw IoError(err == ENOENT && (flags & O_CREAT) ? winerr::PathNotFound : windowsErrorFromErrno(err));
         }
         guard.fd = fd;
         if (fstat(fd, &st) != 0)
             throw IoError(winerr::InvalidHandleType);
     }
 
-    DeviceRegistry::Key key{st.st_dev, st.st_ino};
-    if (!DeviceRegistry::instance().acquire(key, sameProcessWait))
-        throw IoError(winerr::SharingViolation);
-    lease = std::make_unique<Lease>(key);
+    // The kernel's memory devices (/dev/null, /dev/full, ...) are shared by
+    // everyone at once; every other device is taken for exclusive writing.
+    bool memoryDevice = S_ISCHR(st.st_mode) && major(st.st_rdev) == 1;
+    if (!memoryDevice) {
+        DeviceRegistry::Key key{st.st_dev, st.st_ino};
+        if (!DeviceRegistry::instance().acquire(key, sameProcessWait))
+            throw IoError(winerr::SharingViolation);
+        lease = std::make_unique<Lease>(key);
+    }
 
     if (!path.empty()) {
         int fd = guard.fd;
-        int r;
-        do
-            r = flock(fd, LOCK_EX | LOCK_NB);
-        while (r != 0 && errno == EINTR);
-        if (r != 0 && errno == EWOULDBLOCK)
-            throw IoError(winerr::SharingViolation);
-        // Other lock failures (a file system without locks) leave the device unlocked.
+        int r = 0;
+        if (!memoryDevice) {
+            do
+                r = flock(fd, LOCK_EX | LOCK_NB);
+            while (r != 0 && errno == EINTR);
+            if (r != 0 && errno == EWOULDBLOCK)
+                throw IoError(winerr::SharingViolation);
+            // Other lock failures (a file system without locks) leave the device unlocked.
+        }
 
         int flags = fcntl(fd, F_GETFL);
         if (flags != -1)
@@ -198,7 +237,7 @@ void DeviceFile::open(const std::string &path, std::chrono::milliseconds samePro
                 throw IoError::fromErrno(errno);
         }
         if (S_ISCHR(st.st_mode))
-            makeOutputRaw(fd);
+            savedTerminal = makeOutputRaw(fd);
     }
 
     charDevice_ = S_ISCHR(st.st_mode);
@@ -206,6 +245,16 @@ void DeviceFile::open(const std::string &path, std::chrono::milliseconds samePro
     ownsFd_ = !path.empty();
     fd_ = guard.release();
     lease_ = std::move(lease);
+    savedTerminal_ = std::move(savedTerminal);
+}
+
+void DeviceFile::restoreTerminal() {
+    // A terminal someone watches gets its output processing back once the
+    // bytes have gone out.
+    if (savedTerminal_) {
+        tcsetattr(fd_, TCSANOW, &*savedTerminal_); // bytes written so far were processed already
+        savedTerminal_.reset();
+    }
 }
 
 void DeviceFile::write(const char *data, std::size_t n) {
@@ -236,6 +285,7 @@ void DeviceFile::write(const char *data, std::size_t n) {
 void DeviceFile::close() {
     if (fd_ < 0)
         return;
+    restoreTerminal();
     int fd = std::exchange(fd_, -1);
     int r = 0, err = 0;
     if (ownsFd_) {

@@ -3,7 +3,10 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include <termios.h>
 
 namespace os {
 
@@ -37,11 +40,14 @@ public:
 
 private:
     struct Lease;
+    void restoreTerminal();
+
     int fd_ = -1;
     bool ownsFd_ = false;
     bool charDevice_ = false;
     bool pipe_ = false;
     std::unique_ptr<Lease> lease_;
+    std::optional<termios> savedTerminal_; // a terminal's settings from before the open
 };
 
 } // namespace os

@@ -13,7 +13,7 @@ struct CodeText {
 };
 
 constexpr CodeText kMessages[] = {
-    {2, "File not found"},          {3, "Invalid filename"},        {4, "Too many open files"},
+    {2, "File not found"},          {3, "Invalid filename"},          {4, "Too many open files"},
     {5, "File access denied"},      {100, "Read beyond end of file"}, {101, "Disk full"},
     {106, "Invalid numeric input"},
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -46,41 +47,55 @@ inline std::size_t sequence(const unsigned char *p, std::size_t left, char32_t &
     return 0;
 }
 
-// Whether the text is valid UTF-8; plain ASCII is checked a block at a time.
+// Whether the text is valid UTF-8. Blocks of 16 bytes that hold only ASCII
+// and two-byte characters (Latin text) are checked without branching on each
+// character; any other block is checked one character at a time.
 inline bool isValid(std::string_view s) {
     const auto *p = reinterpret_cast<const unsigned char *>(s.data());
     std::size_t n = s.size(), i = 0;
-    while (i < n) {
 #ifdef __SSE2__
-        while (i + 16 <= n) {
-            unsigned mask = static_cast<unsigned>(
-                _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i))));
-            if (mask) {
-                i += static_cast<std::size_t>(__builtin_ctz(mask));
-                break;
-            }
+    unsigned carry = 0; // the last block ended with the first byte of a two-byte character
+    const __m128i contLimit = _mm_set1_epi8(static_cast<char>(0xC0));
+    const __m128i leadLow = _mm_set1_epi8(static_cast<char>(0xC1)), leadHigh = _mm_set1_epi8(static_cast<char>(0xE0));
+    while (i + 16 <= n) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
+        unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v));
+        if ((high | carry) == 0) {
             i += 16;
+            continue;
         }
-#else
-        while (i + 8 <= n) {
-            std::uint64_t w;
-            std::memcpy(&w, p + i, 8);
-            if (w & 0x8080808080808080ull)
-                break;
-            i += 8;
+        // Signed compares: 0x80..0xBF are continuation bytes, 0xC2..0xDF lead two-byte characters.
+        unsigned cont = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(v, contLimit)));
+        unsigned lead = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_and_si128(_mm_cmpgt_epi8(v, leadLow), _mm_cmplt_epi8(v, leadHigh))));
+        if ((cont | lead) == high && cont == (((lead << 1) | carry) & 0xFFFF)) {
+            carry = lead >> 15;
+            i += 16;
+            continue;
         }
+        // Something else: check from the start of the character that reaches into this block.
+        std::size_t base = i, end = i + 16;
+        i -= carry;
+        carry = 0;
+        while (i < end) {
+            if (p[i] < 0x80) { // on to the block's next non-ASCII byte
+                unsigned rest = high >> (i - base);
+                if (rest == 0)
+                    break;
+                i += static_cast<std::size_t>(__builtin_ctz(rest));
+                continue;
+            }
+            char32_t cp;
+            std::size_t len = sequence(p + i, n - i, cp);
+            if (len == 0)
+                return false;
+            i += len;
+        }
+        i = std::max(i, end);
+    }
+    i -= carry;
 #endif
-        if (i >= n)
-            break;
-        if (p[i] < 0x80) {
-            ++i;
-            continue;
-        }
-        // Two-byte characters (accented Latin letters) without the general path.
-        if (p[i] >= 0xC2 && p[i] <= 0xDF && i + 1 < n && (p[i + 1] & 0xC0) == 0x80) {
-            i += 2;
-            continue;
-        }
+    while (i < n) {
         char32_t cp;
         std::size_t len = sequence(p + i, n - i, cp);
         if (len == 0)

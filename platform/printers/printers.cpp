@@ -17,19 +17,27 @@ using HttpPtr = std::unique_ptr<http_t, HttpCloser>;
 
 constexpr int kConnectTimeoutMs = 10000;
 
-bool failed(ipp_status_t status) { return status > IPP_STATUS_OK_CONFLICTING; }
+bool failed(ipp_status_t status) {
+    return status > IPP_STATUS_OK_CONFLICTING;
+}
 
-// The last libcups failure of this thread, with libcups' message. Only call it
+// The last libcups failure of this thread, with libcups' message. Only take it
 // after a call has reported failure: the message text may be stale otherwise.
-[[noreturn]] void throwLastError(const std::string &context) {
+PrinterError lastError(const std::string &context = {}) {
     ipp_status_t status = cupsLastError();
     const char *text = cupsLastErrorString();
     std::string message = text && *text ? text : ippErrorString(status);
     if (!context.empty())
         message = context + ": " + message;
     if (status == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE)
-        throw SchedulerUnavailable(message, status);
-    throw PrinterError(message, status);
+        return SchedulerUnavailable(message, status);
+    return PrinterError(message, status);
+}
+
+[[noreturn]] void rethrow(const PrinterError &error) {
+    if (error.status() == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE)
+        throw SchedulerUnavailable(error.what(), error.status());
+    throw error;
 }
 
 } // namespace
@@ -48,8 +56,8 @@ HttpPtr connectTo(const std::string &server) {
         }
     }
     errno = 0;
-    http_t *http = httpConnect2(host.c_str(), port, nullptr, AF_UNSPEC, cupsEncryption(), 1, kConnectTimeoutMs,
-                                nullptr);
+    http_t *http =
+        httpConnect2(host.c_str(), port, nullptr, AF_UNSPEC, cupsEncryption(), 1, kConnectTimeoutMs, nullptr);
     if (!http) {
         int err = errno;
         std::string where = host[0] == '/' ? host : host + ":" + std::to_string(port);
@@ -70,7 +78,7 @@ PrinterList CupsPrinters::list() {
         ipp_status_t status = cupsLastError();
         // "No destinations added." is no failure: there is simply no printer.
         if (failed(status) && status != IPP_STATUS_ERROR_NOT_FOUND)
-            throwLastError("Cannot list the printers");
+            rethrow(lastError("Cannot list the printers"));
         return {};
     }
     PrinterList result;
@@ -96,18 +104,25 @@ int CupsPrinters::printPdf(const std::string &printer, const std::string &pdf, c
         nopts = cupsAddOption("sides", options.sides.c_str(), nopts, &opts);
     int job = cupsCreateJob(http.get(), printer.c_str(), options.title.c_str(), nopts, opts);
     cupsFreeOptions(nopts, opts);
-    if (job <= 0)
-        throwLastError("");
+    if (job <= 0) {
+        PrinterError error = lastError();
+        // For a queue that does not exist the scheduler's answer to the job
+        // request only says "internal error"; asking for the queue gives the
+        // scheduler's real reason.
+        if (error.status() == IPP_STATUS_ERROR_INTERNAL) {
+            if (cups_dest_t *dest = cupsGetNamedDest(http.get(), printer.c_str(), nullptr))
+                cupsFreeDests(1, dest);
+            else if (failed(cupsLastError()))
+                rethrow(lastError());
+        }
+        rethrow(error);
+    }
 
     auto fail = [&]() {
-        // Keep the first failure's text: cancelling sets the thread's last error again.
-        ipp_status_t status = cupsLastError();
-        const char *text = cupsLastErrorString();
-        std::string message = text && *text ? text : ippErrorString(status);
+        // Keep the first failure: cancelling sets the thread's last error again.
+        PrinterError error = lastError();
         cupsCancelJob2(http.get(), printer.c_str(), job, 0);
-        if (status == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE)
-            throw SchedulerUnavailable(message, status);
-        throw PrinterError(message, status);
+        rethrow(error);
     };
     if (cupsStartDocument(http.get(), printer.c_str(), job, options.title.c_str(), CUPS_FORMAT_PDF, 1) !=
         HTTP_STATUS_CONTINUE)

@@ -30,8 +30,8 @@ struct PrinterList {
 struct JobOptions {
     std::string title;
     int copies = 1;
-    std::string media;                // paper name such as "Letter"; empty: the printer's default
-    std::string sides = "one-sided";  // empty: the printer's default
+    std::string media;               // paper name such as "Letter"; empty: the printer's default
+    std::string sides = "one-sided"; // empty: the printer's default
 };
 
 // Access to the printers; the server uses CupsPrinters, tests may wrap it.

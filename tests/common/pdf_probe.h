@@ -5,6 +5,7 @@
 // cups-pdf queue made of a job.
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -77,12 +78,55 @@ struct Page {
     }
 };
 
-inline std::string attribute(const std::string &tag, const std::string &name) {
+// Greedy wrapping of a monospaced UTF-8 text at `columns` characters, breaking
+// at spaces (a longer word is cut): what a reader expects of a fixed-width block.
+inline std::vector<std::string> monospaceWrap(const std::string &para, size_t columns) {
+    std::vector<size_t> starts; // byte offset of each character, then the end
+    for (size_t i = 0; i < para.size(); ++i)
+        if ((static_cast<unsigned char>(para[i]) & 0xC0) != 0x80)
+            starts.push_back(i);
+    const size_t n = starts.size();
+    starts.push_back(para.size());
+    auto piece = [&](size_t from, size_t to) { return para.substr(starts[from], starts[to] - starts[from]); };
+    auto space = [&](size_t c) { return para[starts[c]] == ' '; };
+    std::vector<std::string> out;
+    size_t s = 0;
+    while (s < n) {
+        if (n - s <= columns) {
+            size_t e = n;
+            while (e > s && space(e - 1))
+                --e;
+            out.push_back(piece(s, e));
+            break;
+        }
+        size_t b = s + columns;
+        while (b > s && !space(b))
+            --b;
+        if (b == s) {
+            out.push_back(piece(s, s + columns));
+            s += columns;
+            continue;
+        }
+        size_t e = b;
+        while (e > s && space(e - 1))
+            --e;
+        out.push_back(piece(s, e));
+        s = b;
+        while (s < n && space(s))
+            ++s;
+    }
+    return out;
+}
+
+// A number attribute of a tag, read whatever the process's number format is.
+inline double attribute(const std::string &tag, const std::string &name) {
     size_t p = tag.find(" " + name + "=\"");
     if (p == std::string::npos)
-        return {};
+        throw std::runtime_error("no " + name + " in " + tag);
     p += name.size() + 3;
-    return tag.substr(p, tag.find('"', p) - p);
+    double value = 0;
+    std::from_chars(tag.data() + p, tag.data() + tag.size(), value);
+    return value;
 }
 
 inline std::string unescape(const std::string &s) {
@@ -116,12 +160,11 @@ inline std::vector<Page> readPages(const std::string &pdf) {
         size_t close = xml.find('>', p);
         std::string tag = xml.substr(p, close - p + 1);
         if (tag.rfind("<page ", 0) == 0) {
-            pages.push_back({std::stod(attribute(tag, "width")), std::stod(attribute(tag, "height")), {}});
+            pages.push_back({attribute(tag, "width"), attribute(tag, "height"), {}});
         } else if (tag.rfind("<word ", 0) == 0 && !pages.empty()) {
             size_t end = xml.find("</word>", close);
-            pages.back().words.push_back({std::stod(attribute(tag, "xMin")), std::stod(attribute(tag, "yMin")),
-                                          std::stod(attribute(tag, "xMax")), std::stod(attribute(tag, "yMax")),
-                                          unescape(xml.substr(close + 1, end - close - 1))});
+            pages.back().words.push_back({attribute(tag, "xMin"), attribute(tag, "yMin"), attribute(tag, "xMax"),
+                                          attribute(tag, "yMax"), unescape(xml.substr(close + 1, end - close - 1))});
         }
     }
     return pages;
@@ -146,7 +189,9 @@ inline std::vector<std::string> fonts(const std::string &pdf) {
     return names;
 }
 
-inline std::string info(const std::string &pdf) { return run("pdfinfo " + quoted(pdf)); }
+inline std::string info(const std::string &pdf) {
+    return run("pdfinfo " + quoted(pdf));
+}
 
 // The folder a cups-pdf test queue writes to.
 inline std::filesystem::path queueOutput(const std::string &queue) {
@@ -154,13 +199,30 @@ inline std::filesystem::path queueOutput(const std::string &queue) {
     return std::filesystem::path(out && *out ? out : "/tmp/cups-out") / queue;
 }
 
+// Whether the scheduler has finished job `id` of `queue` (completed, cancelled or aborted).
+inline bool jobFinished(const std::string &queue, int id) {
+    const std::string name = queue + "-" + std::to_string(id) + " ";
+    std::string list;
+    try {
+        list = run("lpstat -W completed -o " + quoted(queue));
+    } catch (const std::exception &) {
+        return false;
+    }
+    for (size_t p = list.find(name); p != std::string::npos; p = list.find(name, p + 1))
+        if (p == 0 || list[p - 1] == '\n')
+            return true;
+    return false;
+}
+
 // Waits for the PDF of job `id` on a cups-pdf queue (named "<title>-job_<id>.pdf")
-// and answers its path once pdfinfo reads it whole; empty after the timeout.
+// and answers its path once pdfinfo reads it whole; empty after the timeout, or
+// when the job has finished and its file is not there (another test took it).
 inline std::string waitForJob(const std::string &queue, int id,
                               std::chrono::seconds timeout = std::chrono::seconds(30)) {
     const std::string suffix = "-job_" + std::to_string(id) + ".pdf";
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {
+        const bool finished = jobFinished(queue, id); // before looking: its file is complete by then
         std::error_code ec;
         for (const auto &entry : std::filesystem::directory_iterator(queueOutput(queue), ec)) {
             std::string name = entry.path().filename().string();
@@ -173,6 +235,8 @@ inline std::string waitForJob(const std::string &queue, int id,
                 }
             }
         }
+        if (finished)
+            return {};
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return {};

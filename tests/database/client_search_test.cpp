@@ -42,11 +42,14 @@ TEST_F(ClientSearch, FirstExistingCandidateWins) {
     const SearchCase cases[] = {
         {{}, "", ""},
         {{"cwd/libfbclient.so.2", "app/libfbclient.so.2", "cwd/libmariadb.so.3", "app/libmariadb.so.3"},
-         "cwd/libfbclient.so.2", "cwd/libmariadb.so.3"},
+         "cwd/libfbclient.so.2",
+         "cwd/libmariadb.so.3"},
         {{"app/libfbclient.so", "sys1/libfbclient.so.2", "app/libmysqlclient.so", "sys1/libmariadb.so.3"},
-         "app/libfbclient.so", "app/libmysqlclient.so"},
+         "app/libfbclient.so",
+         "app/libmysqlclient.so"},
         {{"sys2/libfbclient.so.2", "sys1/libgds.so", "opt/libfbclient.so.2", "sys2/libmysqlclient.so.21"},
-         "sys1/libgds.so", "sys2/libmysqlclient.so.21"},
+         "sys1/libgds.so",
+         "sys2/libmysqlclient.so.21"},
         {{"sys1/libgds.so.0", "sys1/libfbclient.so"}, "sys1/libfbclient.so", ""},
         {{"opt/libfbclient.so.2", "opt/libmariadb.so.3"}, "opt/libfbclient.so.2", ""},
         // gds names and install folders count for Firebird only from their own places.
@@ -79,7 +82,7 @@ TEST_F(ClientSearch, FirstExistingCandidateWins) {
 }
 
 TEST_F(ClientSearch, FoldersAndLinksAreTestedAsFiles) {
-    fs::create_directories(tree.path() / "cwd" / "libfbclient.so.2"); // a folder is not a library
+    fs::create_directories(tree.path() / "cwd" / "libfbclient.so.2");                  // a folder is not a library
     fs::create_symlink(tree.file("sys2/real.so"), tree.file("sys1/libfbclient.so.2")); // dangling for now
     TServerMethods1Database module({}, folders());
     module.LocateFirebirdClient();

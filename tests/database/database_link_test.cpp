@@ -86,16 +86,16 @@ TEST_F(FirebirdLink, FieldExistsMatchesFieldAndTableTogether) {
         bool exists;
     };
     const Case cases[] = {
-        {"NUMERO", "MDFE", true},   {"numero", "mdfe", true},  {"ID", "MDFE", true},
-        {"SERIE", "OUTRA", true},   {"NUMERO", "OUTRA", false}, {"SERIE", "MDFE", false},
-        {"NUMERO", "NADA", false},  {"", "MDFE", false},        {"X' OR '1'='1", "MDFE", false},
+        {"NUMERO", "MDFE", true},  {"numero", "mdfe", true},   {"ID", "MDFE", true},
+        {"SERIE", "OUTRA", true},  {"NUMERO", "OUTRA", false}, {"SERIE", "MDFE", false},
+        {"NUMERO", "NADA", false}, {"", "MDFE", false},        {"X' OR '1'='1", "MDFE", false},
     };
     for (const auto &c : cases)
         EXPECT_EQ(module.FieldExists(c.field, c.table), c.exists) << c.field << " in " << c.table;
     EXPECT_FALSE(module.FDQuery2.Active()); // closed after each test
-    EXPECT_EQ(module.FDQuery2.SQL, (std::vector<std::string>{
-                                       "SELECT COUNT(*) CT FROM RDB$RELATION_FIELDS where RDB$FIELD_NAME='X'' OR "
-                                       "''1''=''1' AND RDB$RELATION_NAME='MDFE'"}));
+    EXPECT_EQ(module.FDQuery2.SQL,
+              (std::vector<std::string>{"SELECT COUNT(*) CT FROM RDB$RELATION_FIELDS where RDB$FIELD_NAME='X'' OR "
+                                        "''1''=''1' AND RDB$RELATION_NAME='MDFE'"}));
 }
 
 TEST_F(FirebirdLink, CheckDatabaseLinkReportsConnectionAndFiscal) {

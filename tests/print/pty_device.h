@@ -6,6 +6,7 @@
 
 #include <poll.h>
 #include <pty.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace testutil {
@@ -28,6 +29,12 @@ public:
     PtyDevice &operator=(const PtyDevice &) = delete;
 
     const std::string &path() const { return path_; }
+
+    // Whether the terminal side turns line feeds into CR LF (its output processing).
+    bool outputProcessing() const {
+        termios t;
+        return tcgetattr(slave_, &t) == 0 && (t.c_oflag & OPOST);
+    }
 
     // Whatever arrives within `quiet` of the last byte (at least `atLeast` bytes if they come).
     std::string read(std::size_t atLeast = 0, std::chrono::milliseconds quiet = std::chrono::milliseconds(100)) {

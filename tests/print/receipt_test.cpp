@@ -71,7 +71,7 @@ TEST(PrintReceipt, SplitsLinesAtEveryKindOfLineEnd) {
     } cases[] = {
         {"a\r\nb", "a\r\nb\r\n"},
         {"a\rb\r", "a\r\nb\r\n"},
-        {"a\n\rb", "a\r\n\r\nb\r\n"},      // LF then CR: two line ends
+        {"a\n\rb", "a\r\n\r\nb\r\n"}, // LF then CR: two line ends
         {"a\r\r\nb", "a\r\n\r\nb\r\n"},
         {"\n", "\r\n"},
         {"\n\n", "\r\n\r\n"},
@@ -101,15 +101,18 @@ TEST(ReceiptDevice, FileBytesWaitForAFullBufferOrClose) {
 
 TEST(ReceiptDevice, PortBytesAreWrittenAtTheEndOfEachStep) {
     testutil::PtyDevice port;
+    ASSERT_TRUE(port.outputProcessing());
     ReceiptDevice device(port.path());
     device.Open();
     EXPECT_TRUE(device.FlushEachStep());
+    EXPECT_FALSE(port.outputProcessing());
     device.WriteLine(std::string(200, 'x'));
     EXPECT_EQ(port.read(202), std::string(200, 'x') + "\r\n"); // LF not turned into CR LF
     device.Write("\x1BM1");
     EXPECT_EQ(port.read(3), "\x1BM1");
     device.Close();
     EXPECT_EQ(port.read(), "");
+    EXPECT_TRUE(port.outputProcessing()); // the terminal is given back as it was
 }
 
 TEST(ReceiptDevice, PathLengthIsCheckedWhenPrepared) {

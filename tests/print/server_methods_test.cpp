@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "ServerMethodsUnit1.h"
+#include "child_process.h"
 #include "io_error.h"
 #include "json_value.h"
 #include "pty_device.h"
@@ -205,12 +206,17 @@ TEST_F(ReceiptMethods, JsonObjectCarriesThePayload) {
         std::string answer;
     } cases[] = {
         {R"({"texto":"YWJj"})", "abc\r\n", kOk},
-        {R"({"Value":"w6E/"})", "\xE1?\r\n", kOk},            // the slash arrives as \/
-        {R"({"texto":"YWJj\n"})", "abc\r\n", kOk},            // \n stays escaped: a lone n gives nothing
-        {R"({"a":"b"})", "", kOk},                            // twelve characters or fewer
+        {R"({"Value":"w6E/"})", "\xE1?\r\n", kOk},       // the slash arrives as \/
+        {R"({"texto":"YWJj\n"})", "abc\r\n", kOk},       // \n stays escaped: a lone n gives nothing
+        {"{\"t\xC3\xA9xto\":\"YWJj\"}", "abc\r\n", kOk}, // characters counted, not bytes
+        {"{\"\xF0\x9F\x98\x80"
+         "abc\":\"YWJj\"}",
+         "abc\r\n", kOk},                                           // a surrogate pair counts twice
+        {"{\"abcdefg\xF0\x9F\x98\x80\":\"YWJj\"}", "abc\r\n", kOk}, // the cut splits a pair
+        {R"({"a":"b"})", "", kOk},                                  // twelve characters or fewer
         {R"({})", "", kOk},
         {R"({"texto":"6Q=="})", "", kNoMapping},
-        {R"({"texto":"YWJj","x":1})", "abc\r\n", kOk},        // YWJj","x": is decoded as it is
+        {R"({"texto":"YWJj","x":1})", "abc\r\n", kOk}, // YWJj","x": is decoded as it is
         {R"({"texto":"YWJj%4"})", "", "Erro: Error decoding URL style (%XX) encoded string at position 5"},
     };
     for (const auto &c : cases) {
@@ -229,4 +235,23 @@ TEST_F(ReceiptMethods, JsonNullAndNonObjectsAnswerAnErrorWithoutOpening) {
         EXPECT_GT(answer.size(), 10u);
         EXPECT_FALSE(std::filesystem::exists(device()));
     }
+}
+
+TEST(ServerMethods, EmptyDevicePathIsStandardOutput) {
+    TempDir dir;
+    std::string captured = dir.file("stdout");
+    std::string closedAnswer = "Erro: Ao abrir dispositivo de impressao.\rI/O error 105";
+    int result = testutil::runInChild([&] {
+        Methods m;
+        m.settings.vimpressora = "";
+        int fd = ::open(captured.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, STDOUT_FILENO);
+        ::close(fd);
+        if (m.print("YWJj") != kOk)
+            return 1;
+        ::close(STDOUT_FILENO); // a process without a standard output
+        return m.print("YWJj") == closedAnswer ? 0 : 2;
+    });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(readFile(captured), "abc\r\n");
 }

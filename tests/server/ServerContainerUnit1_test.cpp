@@ -84,7 +84,8 @@ TEST(ServerContainer, AuthenticationAdmitsOnlyTheAccountExactly) {
         {"USER", "PASS", "USER", "PASS", true},   {"USER", "PASS", "user", "PASS", false},
         {"USER", "PASS", "USER", "pass", false},  {"USER", "PASS", "USER ", "PASS", false},
         {"USER", "PASS", "USER", "", false},      {"USER", "PASS", "", "", false},
-        {"", "", "", "", true},                   {"", "", "USER", "", false},
+        {"", "", "", "", false},                  {"", "", "USER", "", false},
+        {"USER", "", "USER", "", false},          {"", "PASS", "", "PASS", false},
         {"JOSÉ", "SEÑA", "JOSÉ", "SEÑA", true},
     };
     for (const auto &t : cases) {

@@ -102,11 +102,11 @@ const std::string kBadParams = "Parametros incorretos para procurar dados da bas
 
 struct LocationCase {
     const char *name;
-    std::string sysInfo;  // file contents (bytes)
-    std::string aliases;  // aliases.ini beside the program; empty: no file
-    std::string Base;     // expected
-    std::string Destino;  // expected
-    std::string message;  // expected message, or empty for none
+    std::string sysInfo; // file contents (bytes)
+    std::string aliases; // aliases.ini beside the program; empty: no file
+    std::string Base;    // expected
+    std::string Destino; // expected
+    std::string message; // expected message, or empty for none
 };
 
 class PeganomeLocation : public ::testing::TestWithParam<LocationCase> {};

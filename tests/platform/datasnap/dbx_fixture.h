@@ -55,6 +55,7 @@ public:
     explicit EchoServer(std::vector<datasnap::TransportFilter> filters = {datasnap::TransportFilter::pc1(kKey),
                                                                           datasnap::TransportFilter::zlib(1024)})
         : cls_(echoClass()), entry_(server_), tcp_(server_) {
+        EchoMethods::created = 0;
         server_.AutoStart = false;
         entry_.OnGetClass = [this](datasnap::ServerClass &, const datasnap::ClassInfo *&c) { c = &cls_; };
         auth_.OnUserAuthenticate = [](datasnap::AuthenticationManager &, const std::string &, const std::string &,

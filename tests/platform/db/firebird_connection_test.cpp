@@ -46,7 +46,8 @@ TEST_F(FirebirdConnectionTest, QueriesReturnTypedText) {
     EXPECT_THROW(rows[1][1].AsInteger(), db::DbError);
 
     db::Query q(connection);
-    q.SQL = {"SELECT COUNT(*) CT FROM RDB$RELATION_FIELDS", "WHERE RDB$FIELD_NAME='NUMERO' AND RDB$RELATION_NAME='MDFE'"};
+    q.SQL = {"SELECT COUNT(*) CT FROM RDB$RELATION_FIELDS",
+             "WHERE RDB$FIELD_NAME='NUMERO' AND RDB$RELATION_NAME='MDFE'"};
     q.Open();
     EXPECT_EQ(q.FieldByName("ct").AsInteger(), 1);
     EXPECT_THROW(q.FieldByName("NONE"), db::DbError);

@@ -16,7 +16,7 @@ TEST(JsonText, CompactWithOnlyTheListedEscapes) {
         {R"({"b":1.50,"a":[true, false ,null],"b":-0e3})", R"({"b":1.50,"a":[true,false,null],"b":-0e3})"},
         {R"({"s":"a/b\\c\"d"})", R"({"s":"a\/b\\c\"d"})"},
         {R"({"s":"\b\t\n\f\r"})", R"({"s":"\b\t\n\f\r"})"},
-        {R"({"s":"\u0001\u001f\u007f"})", "{\"s\":\"\x01\x1f\x7f\"}"},       // no escapes by number
+        {R"({"s":"\u0001\u001f\u007f"})", "{\"s\":\"\x01\x1f\x7f\"}"}, // no escapes by number
         {R"({"s":"\u00e9\u20ac\ud83d\ude00"})", "{\"s\":\"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\"}"},
         {R"({"s":"\u0000"})", std::string("{\"s\":\"\0\"}", 9)},
         {R"({"na/me":{"x":[]},"":""})", R"({"na\/me":{"x":[]},"":""})"},

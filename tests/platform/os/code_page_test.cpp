@@ -15,14 +15,14 @@ TEST(CodePage, ConvertsUtf8ToSingleByteCodePages) {
         const char *utf8;
         const char *bytes;
     } cases[] = {
-        {&cp1252, "abc\r\n\x1B\x0F\x12", "abc\r\n\x1B\x0F\x12"}, // ASCII, controls included, unchanged
-        {&cp1252, "\xC3\xB9", "\xF9"},                           // U+00F9
+        {&cp1252, "abc\r\n\x1B\x0F\x12", "abc\r\n\x1B\x0F\x12"},     // ASCII, controls included, unchanged
+        {&cp1252, "\xC3\xB9", "\xF9"},                               // U+00F9
         {&cp1252, "a\xC3\xA7\xC3\xA3o \xC3\x89", "a\xE7\xE3o \xC9"}, // Portuguese accents
-        {&cp1252, "\xE2\x82\xAC", "\x80"},                       // euro sign
-        {&cp1252, "\xC4\x81", "?"},                              // U+0101, not in the code page
-        {&cp1252, "\xF0\x9F\x98\x80!", "?!"},                    // beyond the BMP
-        {&cp1252, "\xEF\xBF\xBD", "?"},                          // U+FFFD
-        {&cp1252, "x\xFFy\xC3", "x?y?"},                         // invalid UTF-8
+        {&cp1252, "\xE2\x82\xAC", "\x80"},                           // euro sign
+        {&cp1252, "\xC4\x81", "?"},                                  // U+0101, not in the code page
+        {&cp1252, "\xF0\x9F\x98\x80!", "?!"},                        // beyond the BMP
+        {&cp1252, "\xEF\xBF\xBD", "?"},                              // U+FFFD
+        {&cp1252, "x\xFFy\xC3", "x?y?"},                             // invalid UTF-8
         {&cp850, "\xC3\xB9\xC3\xA7", "\x97\x87"},
         {&cp850, "\xE2\x82\xAC", "?"},
     };
@@ -37,12 +37,18 @@ TEST(CodePage, ConvertsUtf8ToSingleByteCodePages) {
 TEST(CodePage, MultiByteCodePagesGoThroughIconv) {
     CodePage sjis("SHIFT_JIS");
     EXPECT_FALSE(sjis.singleByte());
-    EXPECT_EQ(sjis.fromUtf8("a\xE3\x81\x82" "b\xC3\xB9" "c\xFF"), "a\x82\xA0" "b?c?");
+    EXPECT_EQ(sjis.fromUtf8("a\xE3\x81\x82"
+                            "b\xC3\xB9"
+                            "c\xFF"),
+              "a\x82\xA0"
+              "b?c?");
     CodePage utf8("UTF-8");
     EXPECT_EQ(utf8.fromUtf8("\xC3\xB9\xF0\x9F\x98\x80"), "\xC3\xB9\xF0\x9F\x98\x80");
 }
 
-TEST(CodePage, UnknownNameIsRefused) { EXPECT_THROW(CodePage("NO-SUCH-CODEPAGE-42"), std::invalid_argument); }
+TEST(CodePage, UnknownNameIsRefused) {
+    EXPECT_THROW(CodePage("NO-SUCH-CODEPAGE-42"), std::invalid_argument);
+}
 
 TEST(CodePage, ProcessCodePageComesFromTheEnvironmentOnce) {
     static constexpr struct {

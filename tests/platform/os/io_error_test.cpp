@@ -35,8 +35,8 @@ TEST(IoError, ErrnoBecomesTheWindowsCode) {
         int err;
         int code;
     } cases[] = {
-        {ENOENT, 2},  {ENOTDIR, 3}, {EMFILE, 4}, {ENFILE, 4},  {EACCES, 5},      {EPERM, 5},
-        {EROFS, 5},   {EISDIR, 5},  {EBADF, 6},  {EAGAIN, 32}, {ENOSPC, 112},    {EDQUOT, 112},
+        {ENOENT, 2},  {ENOTDIR, 3}, {EMFILE, 4}, {ENFILE, 4},  {EACCES, 5},         {EPERM, 5},
+        {EROFS, 5},   {EISDIR, 5},  {EBADF, 6},  {EAGAIN, 32}, {ENOSPC, 112},       {EDQUOT, 112},
         {EPIPE, 109}, {EIO, 1117},  {ENXIO, 21}, {EFBIG, 223}, {ENAMETOOLONG, 206}, {EPROTO, 31},
     };
     for (const auto &c : cases) {

@@ -51,30 +51,6 @@ std::vector<pdfprobe::Line> bodyLines(const pdfprobe::Page &page) {
     return out;
 }
 
-// Greedy wrapping of a monospaced text at `columns` characters, breaking at
-// spaces (a longer word is cut): what a reader expects of the 83-column block.
-std::vector<std::string> expectedWrap(const std::string &para, size_t columns) {
-    std::vector<std::string> out;
-    size_t s = 0;
-    while (s < para.size()) {
-        if (para.size() - s <= columns) {
-            out.push_back(para.substr(s));
-            break;
-        }
-        size_t b = para.rfind(' ', s + columns);
-        if (b == std::string::npos || b <= s) {
-            out.push_back(para.substr(s, columns));
-            s += columns;
-            continue;
-        }
-        out.push_back(para.substr(s, b - s));
-        s = para.find_first_not_of(' ', b);
-        if (s == std::string::npos)
-            break;
-    }
-    return out;
-}
-
 } // namespace
 
 TEST(Report, WrapsAtSpacesWithCourierMetricsAtTheBlockWidth) {
@@ -95,7 +71,7 @@ TEST(Report, WrapsAtSpacesWithCourierMetricsAtTheBlockWidth) {
     for (auto &l : lines)
         texts.push_back(l.text);
     // The hyphenated words never break at their hyphen; the 100-character word is cut at 83.
-    EXPECT_EQ(texts, expectedWrap(para, 83));
+    EXPECT_EQ(texts, pdfprobe::monospaceWrap(para, 83));
     for (auto &l : lines)
         EXPECT_NEAR(l.xMin, 11.06 * kPtPerMm, 0.05) << l.text;
     const auto &first = lines[0].words[0]; // "ação"
@@ -183,4 +159,28 @@ TEST(Report, FontNamesMapToTheirMetricTwins) {
     EXPECT_EQ(report::fontFamilyFor("Courier New"), "Liberation Mono");
     EXPECT_EQ(report::fontFamilyFor("Arial"), "Liberation Sans");
     EXPECT_EQ(report::fontFamilyFor("DejaVu Sans"), "DejaVu Sans");
+}
+
+TEST(Report, FixedLabelsAlignmentAndTheLastPagesFooter) {
+    report::Report r = pageReport("");
+    r.footerOnLastPage = false;
+    report::TextLabel fixed; // two lines' room: the third line is cut off
+    fixed.frame = {0, 20, 100, 9};
+    fixed.font = {"Courier New", 10, false, false};
+    fixed.stretch = false;
+    fixed.alignment = report::Alignment::Right;
+    fixed.caption = "um\r\ndois\r\ntres\r\n";
+    r.titleBand.labels.push_back(fixed);
+    r.titleBand.labels[0].caption = "corpo";
+    Rendered out = render(r);
+    ASSERT_EQ(out.pages, 1);
+    std::vector<std::string> texts;
+    for (auto &l : out.read[0].lines())
+        texts.push_back(l.text);
+    EXPECT_EQ(texts, (std::vector<std::string>{"corpo", "um", "dois"})); // and no footer on the last page
+    for (auto &l : out.read[0].lines()) {
+        if (l.text == "dois") {
+            EXPECT_NEAR(l.xMax, (10 + 100) * kPtPerMm, 0.1); // right-aligned in its frame
+        }
+    }
 }

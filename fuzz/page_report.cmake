@@ -1,0 +1,2 @@
+corvane_add_fuzzer(fuzz_page_report ${CMAKE_CURRENT_LIST_DIR}/page_report_fuzz.cpp)
+target_link_libraries(fuzz_page_report PRIVATE corvane_report)
