@@ -275,3 +275,28 @@ TEST_F(DesktopWindow, SocketLeftByACrashIsReplaced) {
 }
 
 } // namespace
+
+namespace {
+
+// The window's minimise button: to the tray with the status in the balloon.
+TEST_F(DesktopWindow, MinimiseGoesToTheTrayWithTheStatus) {
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        GTEST_SKIP() << "no tray host on this display";
+    connectServer();
+    window->showMinimized();
+    ASSERT_TRUE(waitFor([&] {
+        QCoreApplication::processEvents();
+        return !window->isVisible();
+    }));
+    EXPECT_TRUE(window->TrayIcon()->isVisible());
+    EXPECT_EQ(window->BalloonHint().toStdString(),
+              "Status: Conectado | IP: " + os::firstLocalIPv4() + ":" + porta);
+
+    window->MenuItem("Abrir1")->trigger();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->isMinimized());
+    EXPECT_FALSE(window->TrayIcon()->isVisible());
+    EXPECT_TRUE(container.DSServer1.Started());
+}
+
+} // namespace
