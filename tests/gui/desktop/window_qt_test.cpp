@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QLabel>
 #include <QLocalSocket>
 #include <QMessageBox>
@@ -297,6 +298,33 @@ TEST_F(DesktopWindow, MinimiseGoesToTheTrayWithTheStatus) {
     EXPECT_FALSE(window->isMinimized());
     EXPECT_FALSE(window->TrayIcon()->isVisible());
     EXPECT_TRUE(container.DSServer1.Started());
+}
+
+} // namespace
+
+namespace {
+
+// The settings button opens the settings dialog; its closing reloads the settings.
+TEST_F(DesktopWindow, SettingsButtonOpensTheDialogAndReloads) {
+    const std::string newPorta = freeSettingsPort();
+    QString dialogTitle;
+    auto *poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, poll, [&, poll] {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        poll->stop();
+        poll->deleteLater();
+        dialogTitle = dialog->windowTitle();
+        writeSettings(dir.path().string(), newPorta, "CAIXA", "SEGREDO"); // as if saved
+        dialog->reject();
+    });
+    poll->start(20);
+    QTimer::singleShot(10000, poll, &QObject::deleteLater);
+    QTest::mouseClick(window->BitBtnConfiguracao(), Qt::LeftButton);
+    EXPECT_EQ(dialogTitle, "Configurações do Servidor");
+    EXPECT_EQ(qobject_cast<QLabel *>(window->Control(C::LabelNumeroPorta))->text().toStdString(), newPorta);
+    EXPECT_EQ(form.Settings()->Porta, newPorta);
 }
 
 } // namespace
