@@ -40,13 +40,10 @@ int main(int argc, char **argv) {
     if (::isatty(STDERR_FILENO))
         os::setLogToStderr(true);
 
-    // A stop request from the session (SIGTERM, Ctrl+C) ends the program the
-    // normal way: the event loop returns and the server is stopped on the way out.
     TFormPrincipal FormPrincipal;
-    TServerContainer1 ServerContainer1([&FormPrincipal] { return FormPrincipal.Settings(); },
-                                       [&FormPrincipal](const std::string &value, std::string &erro) {
-                                           return FormPrincipal.imprime(value, erro);
-                                       });
+    TServerContainer1 ServerContainer1(
+        [&FormPrincipal] { return FormPrincipal.Settings(); },
+        [&FormPrincipal](const std::string &value, std::string &erro) { return FormPrincipal.imprime(value, erro); });
     FormPrincipal.ServerContainer1 = &ServerContainer1;
     const QStringList arguments = QCoreApplication::arguments(); // without Qt's own options
     for (qsizetype i = 1; i < arguments.size(); ++i)

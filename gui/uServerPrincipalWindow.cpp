@@ -35,7 +35,9 @@ using C = FormPrincipalControl;
 
 const QString kCaption = QStringLiteral("Corvane Datasnap Printer Server");
 
-QString q(const std::string &s) { return QString::fromStdString(s); }
+QString q(const std::string &s) {
+    return QString::fromStdString(s);
+}
 
 QFont tahoma(int points, bool bold = false) {
     QFont f(QStringLiteral("Tahoma"), points);
@@ -333,13 +335,17 @@ void TFormPrincipalWindow::SetEnabled(FormPrincipalControl control, bool enabled
 
 // ---- tray icon ----
 
-void TFormPrincipalWindow::SetBalloonHint(const std::string &text) { balloonHint_ = q(text); }
+void TFormPrincipalWindow::SetBalloonHint(const std::string &text) {
+    balloonHint_ = q(text);
+}
 
 void TFormPrincipalWindow::ShowBalloonHint() {
     tray_->showMessage(kCaption, balloonHint_, QSystemTrayIcon::NoIcon, 100);
 }
 
-bool TFormPrincipalWindow::TrayAvailable() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
+bool TFormPrincipalWindow::TrayAvailable() const {
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
 
 bool TFormPrincipalWindow::AskYesNo(const std::string &text, const std::string &caption) {
     QMessageBox box(QMessageBox::Question, q(caption), q(text), QMessageBox::Yes | QMessageBox::No,
@@ -381,9 +387,13 @@ void TFormPrincipalWindow::changeEvent(QEvent *event) {
     });
 }
 
-void TFormPrincipalWindow::ShowWindow() { show(); }
+void TFormPrincipalWindow::ShowWindow() {
+    show();
+}
 
-void TFormPrincipalWindow::HideWindow() { hide(); }
+void TFormPrincipalWindow::HideWindow() {
+    hide();
+}
 
 void TFormPrincipalWindow::SetWindowState(TWindowState state) {
     settingState_ = true;
@@ -399,7 +409,9 @@ void TFormPrincipalWindow::BringToFront() {
     activateWindow();
 }
 
-void TFormPrincipalWindow::CloseWindow() { close(); }
+void TFormPrincipalWindow::CloseWindow() {
+    close();
+}
 
 // The window comes back as it was left: this is no new showing, so the show
 // handler does not run (with "/a" it would start Timer1 and hide the window again).
@@ -423,7 +435,9 @@ QString TFormPrincipalWindow::ActivationServerName() {
     return QDir(QDir::tempPath()).filePath(QStringLiteral("D10EDA-%1").arg(getuid()));
 }
 
-bool TFormPrincipalWindow::ActivationHookListening() const { return activation_ && activation_->isListening(); }
+bool TFormPrincipalWindow::ActivationHookListening() const {
+    return activation_ && activation_->isListening();
+}
 
 void TFormPrincipalWindow::InstallActivationHook() {
     const QString name = ActivationServerName();

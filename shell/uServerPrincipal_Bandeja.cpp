@@ -17,7 +17,9 @@ void TFormPrincipal::Abrir1Click() {
     SetControlEnabled(C::Timer1, components_.Timer1Enabled, false);
 }
 
-void TFormPrincipal::TrayIcon1DblClick() { Abrir1Click(); }
+void TFormPrincipal::TrayIcon1DblClick() {
+    Abrir1Click();
+}
 
 void TFormPrincipal::ApplicationEvents1Minimize() {
     using C = FormPrincipalControl;

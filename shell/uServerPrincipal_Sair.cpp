@@ -18,7 +18,9 @@ void TFormPrincipal::BitBtnSairClick() {
         View->CloseWindow();
 }
 
-void TFormPrincipal::Sair1Click() { BitBtnSairClick(); }
+void TFormPrincipal::Sair1Click() {
+    BitBtnSairClick();
+}
 
 // Any closing of the window: a running server keeps the window open unless the
 // user agrees to stop it.

@@ -63,7 +63,9 @@ std::string TFormPrincipal::FullBalloonText() const {
            components_.LabelNumeroPorta;
 }
 
-std::string TFormPrincipal::ShortBalloonText() const { return "Status: " + components_.LabelConectar; }
+std::string TFormPrincipal::ShortBalloonText() const {
+    return "Status: " + components_.LabelConectar;
+}
 
 TServerConfigServer TFormPrincipal::DSServer1() {
     if (ServerStandIn.Started)
@@ -81,7 +83,9 @@ TServerConfigServer TFormPrincipal::DSServer1() {
             }};
 }
 
-bool TFormPrincipal::ServerStarted() { return DSServer1().Started(); }
+bool TFormPrincipal::ServerStarted() {
+    return DSServer1().Started();
+}
 
 void TFormPrincipal::SetLabelConectar(const std::string &caption, TColor color) {
     components_.LabelConectar = caption;

@@ -49,9 +49,13 @@ Child::Child(const std::vector<std::string> &argv, const std::vector<std::string
     }
 }
 
-Child::~Child() { reap(true); }
+Child::~Child() {
+    reap(true);
+}
 
-Child::Child(Child &&other) noexcept : pid_(other.pid_), status_(other.status_) { other.pid_ = -1; }
+Child::Child(Child &&other) noexcept : pid_(other.pid_), status_(other.status_) {
+    other.pid_ = -1;
+}
 
 Child &Child::operator=(Child &&other) noexcept {
     if (this != &other) {
@@ -128,9 +132,9 @@ TestDisplay &TestDisplay::instance() {
         int fds[2];
         if (pipe2(fds, O_CLOEXEC) != 0)
             return d;
-        d.xvfb = Child({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24", "-nolisten",
-                        "tcp"},
-                       {}, {}, fds[1], true);
+        d.xvfb =
+            Child({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, {},
+                  {}, fds[1], true);
         close(fds[1]);
         std::string number;
         char c;
@@ -143,9 +147,9 @@ TestDisplay &TestDisplay::instance() {
         setenv("DISPLAY", d.name.c_str(), 1);
         d.x11 = true;
         if (commandExists("trayer")) {
-            d.trayer = Child({"trayer", "--edge", "bottom", "--align", "right", "--widthtype", "request", "--height",
-                              "24"},
-                             {}, {}, -1, true);
+            d.trayer =
+                Child({"trayer", "--edge", "bottom", "--align", "right", "--widthtype", "request", "--height", "24"},
+                      {}, {}, -1, true);
             d.trayHost = true;
         }
         return d;
@@ -210,8 +214,19 @@ std::string freeSettingsPort() {
 
 void writeSettings(const std::string &folder, const std::string &porta, const std::string &usuario,
                    const std::string &senha) {
-    ServidorCfgLines lines{scramble(porta), scramble(usuario), scramble(senha), scramble("0"), "1", "/dev/null",
-                           "11",           "N",              "10",            "10",           "N", "N",         ""};
+    ServidorCfgLines lines{scramble(porta),
+                           scramble(usuario),
+                           scramble(senha),
+                           scramble("0"),
+                           "1",
+                           "/dev/null",
+                           "11",
+                           "N",
+                           "10",
+                           "10",
+                           "N",
+                           "N",
+                           ""};
     WriteServidorCfg(folder + "/" + kServidorCfgName, lines);
 }
 

@@ -36,9 +36,9 @@ private:
 // is installed; with neither, Qt draws offscreen and X is unavailable.
 struct TestDisplay {
     static TestDisplay &instance();
-    bool x11 = false;           // DISPLAY names a running X server
-    bool trayHost = false;      // a tray host was started here
-    std::string name;           // ":N"
+    bool x11 = false;      // DISPLAY names a running X server
+    bool trayHost = false; // a tray host was started here
+    std::string name;      // ":N"
     Child xvfb, trayer;
 };
 

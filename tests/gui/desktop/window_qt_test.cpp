@@ -290,8 +290,7 @@ TEST_F(DesktopWindow, MinimiseGoesToTheTrayWithTheStatus) {
         return !window->isVisible();
     }));
     EXPECT_TRUE(window->TrayIcon()->isVisible());
-    EXPECT_EQ(window->BalloonHint().toStdString(),
-              "Status: Conectado | IP: " + os::firstLocalIPv4() + ":" + porta);
+    EXPECT_EQ(window->BalloonHint().toStdString(), "Status: Conectado | IP: " + os::firstLocalIPv4() + ":" + porta);
 
     window->MenuItem("Abrir1")->trigger();
     EXPECT_TRUE(window->isVisible());

@@ -43,7 +43,9 @@ public:
     explicit RecordingView(TFormPrincipal &form) : form_(form) {}
 
     void ShowMessage(const std::string &text) override { messages.push_back(text); }
-    void SetPortLabel(const std::string &caption) override { captions[FormPrincipalControl::LabelNumeroPorta] = caption; }
+    void SetPortLabel(const std::string &caption) override {
+        captions[FormPrincipalControl::LabelNumeroPorta] = caption;
+    }
     void ShowSettingsDialog() override {
         ++dialogs;
         if (onDialog)

@@ -181,7 +181,9 @@ struct AutoCase {
     const char *label;
     std::vector<std::string> messages;
 };
-void PrintTo(const AutoCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const AutoCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class AutoSwitch : public Window, public ::testing::WithParamInterface<AutoCase> {};
 
@@ -215,15 +217,15 @@ TEST_P(AutoSwitch, ConnectsAndGoesToTheTray) {
 
 const std::string kFull = "Status: Conectado | IP: ";
 
-INSTANTIATE_TEST_SUITE_P(
-    Parameters, AutoSwitch,
-    ::testing::Values(AutoCase{"lower", {"/a"}, "S", true, "Conectado", {}},
-                      AutoCase{"upper", {"/A", "x"}, "S", true, "Conectado", {}},
-                      AutoCase{"second", {"x", "/a"}, "S", false, "Desconectado", {}},
-                      AutoCase{"other", {"/ab"}, "S", false, "Desconectado", {}},
-                      AutoCase{"none", {}, "S", false, "Desconectado", {}},
-                      AutoCase{"emptyPassword", {"/a"}, "", true, "Desconectado", {kNaoDefinidas}}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Parameters, AutoSwitch,
+                         ::testing::Values(AutoCase{"lower", {"/a"}, "S", true, "Conectado", {}},
+                                           AutoCase{"upper", {"/A", "x"}, "S", true, "Conectado", {}},
+                                           AutoCase{"second", {"x", "/a"}, "S", false, "Desconectado", {}},
+                                           AutoCase{"other", {"/ab"}, "S", false, "Desconectado", {}},
+                                           AutoCase{"none", {}, "S", false, "Desconectado", {}},
+                                           AutoCase{
+                                               "emptyPassword", {"/a"}, "", true, "Desconectado", {kNaoDefinidas}}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(Window, RestoreAfterAutoStartKeepsConnectionAndWindow) {
     WriteSettings(dir.path(), "211", "U", "S");
@@ -235,7 +237,7 @@ TEST_F(Window, RestoreAfterAutoStartKeepsConnectionAndWindow) {
     EXPECT_EQ(server.starts, 1);
     EXPECT_TRUE(view.windowShown);
     EXPECT_EQ(view.state, TWindowState::wsNormal);
-    EXPECT_FALSE(form.Components().Timer1Enabled); // stopped by the restore, so the window stays
+    EXPECT_FALSE(form.Components().Timer1Enabled);   // stopped by the restore, so the window stays
     EXPECT_TRUE(form.Components().TrayIcon1Visible); // shown again by FormShow
     EXPECT_EQ(form.Components().BalloonHint, kFull + os::firstLocalIPv4() + ":211");
     ExpectStatus("Conectado", clGreen, false, false, true);
@@ -327,7 +329,9 @@ struct ExitCase {
     int questions, stops;
     bool closed;
 };
-void PrintTo(const ExitCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const ExitCase &c, std::ostream *os) {
+    *os << c.name;
+}
 
 class Exit : public Window, public ::testing::WithParamInterface<ExitCase> {};
 
@@ -345,9 +349,15 @@ TEST_P(Exit, AsksOnlyWhileStarted) {
     EXPECT_EQ(server.started, c.started && !c.yes);
 }
 
-void sair(TFormPrincipal &f, RecordingView &) { f.BitBtnSairClick(); }
-void sair1(TFormPrincipal &f, RecordingView &) { f.Sair1Click(); }
-void fechar(TFormPrincipal &, RecordingView &v) { v.CloseWindow(); } // caption bar's close button
+void sair(TFormPrincipal &f, RecordingView &) {
+    f.BitBtnSairClick();
+}
+void sair1(TFormPrincipal &f, RecordingView &) {
+    f.Sair1Click();
+}
+void fechar(TFormPrincipal &, RecordingView &v) {
+    v.CloseWindow();
+} // caption bar's close button
 
 INSTANTIATE_TEST_SUITE_P(Cases, Exit,
                          ::testing::Values(ExitCase{"SairStoppedServer", sair, false, false, 0, 0, true},
