@@ -7,6 +7,13 @@
 
 namespace datasnap {
 
+DbxNode::DbxNode() = default;
+DbxNode::DbxNode(const DbxNode &) = default;
+DbxNode::DbxNode(DbxNode &&) noexcept = default;
+DbxNode &DbxNode::operator=(const DbxNode &) = default;
+DbxNode &DbxNode::operator=(DbxNode &&) noexcept = default;
+DbxNode::~DbxNode() = default;
+
 const DbxNode *DbxNode::find(std::string_view name) const {
     for (const auto &m : members)
         if (m.first == name)
@@ -74,6 +81,7 @@ public:
         }
     }
     std::size_t pos() const { return p_; }
+    std::size_t dataBytes = 0;  // raw bytes of the data blocks met so far, the unfinished one included
 
 private:
     char peek() {
@@ -203,6 +211,7 @@ private:
         std::uint64_t len = n.count < 0 ? 0 - static_cast<std::uint64_t>(n.count) : static_cast<std::uint64_t>(n.count);
         if (len > limits_.maxMessage)
             throw ProtocolError("data block of " + count + " bytes is over the limit");
+        dataBytes += static_cast<std::size_t>(len);
         if (p_ + len > s_.size())
             throw Incomplete{p_ + static_cast<std::size_t>(len) + 2};
         n.text.assign(s_.substr(p_, len));
@@ -296,8 +305,11 @@ std::optional<DbxNode> DbxStreamReader::next() {
         needed_ = 0;
         return n;
     } catch (const Incomplete &inc) {
-        if (buf_.size() - pos_ > limits_.maxMessage || inc.need - pos_ > limits_.maxMessage + 16)
+        std::size_t held = buf_.size() - pos_;
+        if (held > limits_.maxMessage || inc.need - pos_ > limits_.maxMessage + 16)
             throw ProtocolError("message longer than " + std::to_string(limits_.maxMessage) + " bytes");
+        if (held > parser.dataBytes && held - parser.dataBytes > limits_.maxStructure)
+            throw ProtocolError("message structure longer than " + std::to_string(limits_.maxStructure) + " bytes");
         needed_ = inc.need;
         return std::nullopt;
     }

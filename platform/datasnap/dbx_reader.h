@@ -17,6 +17,14 @@ struct DbxNode {
     enum class Kind { Null, False, True, Number, String, Array, Object, Data };
     using Member = std::pair<std::string, DbxNode>;
 
+    // Defined where DbxNode is complete: the member vectors hold DbxNodes.
+    DbxNode();
+    DbxNode(const DbxNode &);
+    DbxNode(DbxNode &&) noexcept;
+    DbxNode &operator=(const DbxNode &);
+    DbxNode &operator=(DbxNode &&) noexcept;
+    ~DbxNode();
+
     Kind kind = Kind::Null;
     std::string text;  // Number: as written; String: UTF-8; Data: the raw bytes
     std::int64_t count = 0;  // Data: N as written
@@ -33,6 +41,10 @@ struct DbxNode {
 struct DbxReaderLimits {
     std::size_t maxMessage = 64u << 20;  // bytes of one message, data blocks included
     std::size_t maxDepth = 32;
+    // Bytes of a message outside its data blocks (names, strings, numbers):
+    // bounded much lower, since an unfinished message is parsed again as
+    // each frame arrives.
+    std::size_t maxStructure = 1u << 20;
     bool unclosedError = false;
 };
 

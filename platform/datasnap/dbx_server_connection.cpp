@@ -74,7 +74,7 @@ std::string dbxErrorReply(std::string_view className, int code, std::string_view
 DbxServerConnection::DbxServerConnection(Server &server, AuthenticationManager *manager,
                                          std::shared_ptr<Session> session, DbxLimits limits)
     : server_(server), manager_(manager), session_(std::move(session)), limits_(limits),
-      reader_(DbxReaderLimits{limits.maxMessage, 32}) {}
+      reader_(DbxReaderLimits{limits.maxMessage, 32, limits.maxStructure}) {}
 
 void DbxServerConnection::receive(std::string_view bytes, std::vector<std::string> &writes) {
     reader_.append(bytes);
@@ -89,8 +89,11 @@ void DbxServerConnection::receive(std::string_view bytes, std::vector<std::strin
 bool DbxServerConnection::admitted(std::string_view request) {
     if (auth_ == Auth::Admitted || (auth_ == Auth::None && manager_ == nullptr))
         return true;
+    // A refused client that keeps going is dropped without a word, like a
+    // refused login.
+    (void)request;
     finished_ = true;
-    finishReason_ = std::string(request) + " from a client that was not admitted";
+    finishReason_.clear();
     return false;
 }
 

@@ -18,9 +18,10 @@ namespace datasnap {
 
 // Bounds of what one TCP client may make the server hold.
 struct DbxLimits {
-    std::size_t maxMessage = 64u << 20;      // one message, its data blocks included
-    std::size_t maxBlob = 64u << 20;         // one string pulled with more_blob, in encoded bytes
-    std::size_t maxCommands = 1024;          // prepared commands open at once
+    std::size_t maxMessage = 16u << 20;    // one message, its data blocks included
+    std::size_t maxBlob = 16u << 20;       // one string pulled with more_blob, in encoded bytes
+    std::size_t maxCommands = 1024;        // prepared commands open at once
+    std::size_t maxStructure = 256u << 10; // one message without its data blocks
 };
 
 // The server's side of the DBX message layer of one TCP connection, without

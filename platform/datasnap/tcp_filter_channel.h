@@ -23,7 +23,7 @@ std::string filterId(TransportFilter::Kind kind);
 // Bounds of what a peer may send through the channel.
 struct ChannelLimits {
     std::size_t maxFrame = 16u << 20;      // payload bytes of one frame
-    std::size_t maxInflated = 64u << 20;   // bytes one compressed frame may inflate to
+    std::size_t maxInflated = 16u << 20;   // bytes one compressed frame may inflate to
     std::size_t maxHandshake = 64u << 10;  // bytes of the peer's filter description
 };
 

@@ -8,6 +8,10 @@
 
 #include "dbx_errors.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 namespace datasnap {
 
 namespace asio = boost::asio;
@@ -50,6 +54,11 @@ public:
         boost::system::error_code ec;
         socket_.set_option(tcp::no_delay(true), ec);
         socket_.set_option(asio::socket_base::keep_alive(true), ec);
+        // A peer that vanished (half-open connection) is found within about 15 minutes.
+        int idle = 600, interval = 60, count = 5;
+        ::setsockopt(socket_.native_handle(), IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+        ::setsockopt(socket_.native_handle(), IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+        ::setsockopt(socket_.native_handle(), IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
         socket_.non_blocking(true, ec);
         asio::dispatch(socket_.get_executor(), [self = shared_from_this()] { self->waitRead(); });
     }
@@ -114,6 +123,7 @@ private:
             fail(std::string("internal error: ") + e.what());
             return;
         }
+        touch();
         betweenMessages_.store(channel_.idle() && dbx_.idle());
         if (dbx_.finished()) {
             const std::string &why = dbx_.finishReason();

@@ -5,6 +5,7 @@
 
 #include "ServerContainerUnit1.h"
 #include "dbx_client.h"
+#include "dbx_print_client.h"
 #include "temp_dir.h"
 
 namespace {
@@ -101,6 +102,38 @@ TEST_F(ContainerTcp, StartAndStopOpenAndCloseTheListener) {
     DbxClientOptions o = client();
     o.port = port;
     EXPECT_ANY_THROW(DbxClient(o).open());
+}
+
+} // namespace
+
+namespace {
+
+// The administrator's test print, over either transport and every filter order.
+TEST_F(ContainerTcp, PrintClientOverTcpAndRest) {
+    c.DSServer1.Start();
+    const std::string text = "Ol\xC3\xA1\nx";  // "Olá" LF "x"
+    const std::string payload = datasnap::encodePrintPayload(text);
+    EXPECT_EQ(payload, kPayload);
+    for (auto filters : {std::vector<TransportFilter>{TransportFilter::pc1("mKpRuTqWbNcZxJvL"), TransportFilter::zlib()},
+                         std::vector<TransportFilter>{}}) {
+        DbxClientOptions o = client();
+        o.filters = filters;
+        DbxClient k(o);
+        k.open();
+        for (bool asJson : {false, true}) {
+            std::remove(settings.vimpressora.c_str());
+            EXPECT_EQ(datasnap::tcpPrint(k, "USER", "PASS", payload, asJson), "Realizada com sucesso.");
+            EXPECT_EQ(readFile(settings.vimpressora), kPrinted);
+        }
+    }
+    for (bool asJson : {false, true}) {
+        std::remove(settings.vimpressora.c_str());
+        EXPECT_EQ(datasnap::restPrint("127.0.0.1", c.DSHTTPService1.listeningPort(), "USER", "PASS", payload, asJson),
+                  "Realizada com sucesso.");
+        EXPECT_EQ(readFile(settings.vimpressora), kPrinted);
+    }
+    // A plus sign of the Base64 text travels escaped.
+    EXPECT_EQ(datasnap::encodePrintPayload("\xFB\xEF"), "%2B%2B8%3D");
 }
 
 } // namespace

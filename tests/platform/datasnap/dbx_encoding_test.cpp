@@ -160,3 +160,16 @@ TEST(DbxJson, WritesAsThePlatformSerialiser) {
     EXPECT_EQ(rtlJsonText(v), R"({"texto":"a\/b\u00E9","n":[1,2.50,null,true]})");
     EXPECT_EQ(parseJsonField("{\"a\":\"\xE9\"}").find("a")->text, "\u00E9");  // Latin-1 text accepted
 }
+
+TEST(DbxReader, BoundsTheStructureOfAnUnfinishedMessage) {
+    // Data blocks may be large; the text around them may not.
+    DbxStreamReader r(DbxReaderLimits{1u << 20, 32, 4096});
+    r.append("{\"data\":[100000," + std::string(99000, 'd'));
+    EXPECT_FALSE(r.next());
+    DbxStreamReader s(DbxReaderLimits{1u << 20, 32, 4096});
+    std::string many = "{\"a\":[";
+    for (int i = 0; i < 3000; ++i)
+        many += "1,";
+    s.append(many);
+    EXPECT_THROW(s.next(), ProtocolError);
+}

@@ -1,0 +1,2 @@
+corvane_add_fuzzer(fuzz_tcp_channel ${CMAKE_CURRENT_LIST_DIR}/tcp_channel_fuzz.cpp)
+target_link_libraries(fuzz_tcp_channel PRIVATE corvane_datasnap)
