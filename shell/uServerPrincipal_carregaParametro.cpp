@@ -42,8 +42,7 @@ void TFormPrincipal::carregaParametro() {
         s.Minimizar = FromAnsi(unscramble(lines[3]));
 
         // 7. The port label.
-        if (View)
-            View->SetPortLabel(s.Porta);
+        SetPortLabel(s.Porta);
 
         // 8. Defaults.
         if (DigitsOnly(s.fonte_tam).empty())
