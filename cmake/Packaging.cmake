@@ -78,9 +78,9 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Corvane")
 set(CPACK_PACKAGE_CONTACT "Corvane <suporte@corvane.com.br>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Network print server for point-of-sale programs (DataSnap TCP/IP and REST)")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Prints receipts and reports sent by the shop's programs over the DataSnap TCP/IP transport or REST.\n"
-    "Runs as the systemd service CorvaneDSPrinterService; CorvaneDSPrinterConfig writes its settings.")
+set(CPACK_PACKAGE_DESCRIPTION "Prints receipts and reports sent by the shop's programs over the DataSnap \
+TCP/IP transport or REST. Runs as the systemd service CorvaneDSPrinterService; CorvaneDSPrinterConfig \
+writes its settings.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

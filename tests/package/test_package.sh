@@ -38,10 +38,19 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Stand-ins for a running systemd: a runtime folder and two recording commands.
+# Stand-ins for a running systemd: a runtime folder and two recording
+# commands. systemctl's offline work on unit files (--root=, used by
+# deb-systemd-helper) is passed on to the real one.
 mkdir -p "$tmp/stub" "$tmp/run-systemd"
+real_systemctl=$(command -v systemctl || true)
 for cmd in systemctl deb-systemd-invoke; do
-    printf '#!/bin/sh\necho "%s $*" >> "%s/calls"\n' "$cmd" "$tmp" >"$tmp/stub/$cmd"
+    {
+        echo '#!/bin/sh'
+        echo "echo \"$cmd \$*\" >> \"$tmp/calls\""
+        if [ "$cmd" = systemctl ] && [ -n "$real_systemctl" ]; then
+            echo "case \"\$1\" in --root=*) exec \"$real_systemctl\" \"\$@\" ;; esac"
+        fi
+    } >"$tmp/stub/$cmd"
     chmod +x "$tmp/stub/$cmd"
 done
 with_systemd() {
@@ -74,7 +83,8 @@ for dep in libcups2 libcairo2 libpango-1.0-0 libpangocairo-1.0-0 libsystemd0 zli
     [[ "$depends" == *"$dep"* ]] || fail "Depends lacks $dep: $depends"
 done
 has_desktop=no
-dpkg-deb -c "$deb" | grep -q "\./opt/corvane-dsprinter/CorvaneDSPrinterDesktop$" && has_desktop=yes
+contents=$(dpkg-deb -c "$deb")
+[[ "$contents" == *"./opt/corvane-dsprinter/CorvaneDSPrinterDesktop"* ]] && has_desktop=yes
 if [ $has_desktop = yes ]; then
     [[ "$depends" == *libqt6widgets6* ]] || fail "Depends lacks Qt 6: $depends"
 fi
