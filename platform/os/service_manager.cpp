@@ -133,8 +133,8 @@ std::string renderSystemdUnit(const ServiceDefinition &service) {
     unit += "ProtectSystem=full\n";
     unit += "ProtectHome=read-only\n";
     unit += "PrivateTmp=yes\n";
-    unit += "ReadWritePaths=" +
-            pathListWord("-", std::filesystem::path(service.executable).parent_path().string()) + "\n";
+    unit +=
+        "ReadWritePaths=" + pathListWord("-", std::filesystem::path(service.executable).parent_path().string()) + "\n";
     unit += "ProtectKernelTunables=yes\n";
     unit += "ProtectKernelModules=yes\n";
     unit += "ProtectControlGroups=yes\n";
