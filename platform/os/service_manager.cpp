@@ -40,6 +40,20 @@ std::string execStartWord(const std::string &path) {
     return path.find(' ') != std::string::npos ? "\"" + out + "\"" : out;
 }
 
+// A path in a path-list setting: % specifiers are expanded there (but not $),
+// and the optional "-" prefix goes inside the quotes.
+std::string pathListWord(const std::string &prefix, const std::string &path) {
+    std::string out = prefix;
+    for (char c : path) {
+        if (c == '%')
+            out += c;
+        else if (c == '\\' || c == '"')
+            out += '\\';
+        out += c;
+    }
+    return path.find_first_of(" \t") != std::string::npos ? "\"" + out + "\"" : out;
+}
+
 // Runs systemctl with `args`; throws with its output when it fails.
 void systemctl(const std::vector<std::string> &args) {
     std::vector<char *> argv;
@@ -99,11 +113,37 @@ std::string renderSystemdUnit(const ServiceDefinition &service) {
     std::string unit;
     unit += "[Unit]\n";
     unit += "Description=" + service.displayName + "\n";
+    unit += "After=network.target cups.service\n";
     unit += "\n[Service]\n";
     unit += "Type=notify\n";
     unit += "NotifyAccess=main\n";
     unit += "ExecStart=" + execStartWord(service.executable) + "\n";
     unit += "User=root\n";
+    unit += "Restart=on-failure\n";
+    unit += "RestartSec=5\n";
+    // Error files go to the state folder, which systemd creates as root's own.
+    unit += "StateDirectory=" + service.name + "\n";
+    unit += "StateDirectoryMode=0700\n";
+    // Hardening that keeps what the program needs: printer devices (no device
+    // list or private /dev), the CUPS socket and the network, receipts and
+    // databases under /var, /srv or /opt, and the program's own folder (its
+    // settings) writable even when it lies under /usr or a home folder.
+    // ProtectClock= and DeviceAllow= are left out: either closes the device list.
+    unit += "NoNewPrivileges=yes\n";
+    unit += "ProtectSystem=full\n";
+    unit += "ProtectHome=read-only\n";
+    unit += "PrivateTmp=yes\n";
+    unit +=
+        "ReadWritePaths=" + pathListWord("-", std::filesystem::path(service.executable).parent_path().string()) + "\n";
+    unit += "ProtectKernelTunables=yes\n";
+    unit += "ProtectKernelModules=yes\n";
+    unit += "ProtectControlGroups=yes\n";
+    unit += "ProtectHostname=yes\n";
+    unit += "RestrictNamespaces=yes\n";
+    unit += "RestrictRealtime=yes\n";
+    unit += "RestrictSUIDSGID=yes\n";
+    unit += "LockPersonality=yes\n";
+    unit += "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6 AF_NETLINK\n";
     if (service.startAutomatically)
         unit += "\n[Install]\nWantedBy=multi-user.target\n";
     return unit;

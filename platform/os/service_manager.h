@@ -18,8 +18,10 @@ struct ServiceManagerError : std::runtime_error {
 };
 
 // The unit file text: a notify-type service in its own process, run as root,
-// wanted by multi-user.target when it starts automatically. The path is
-// quoted when it holds a space.
+// restarted when it fails, hardened (read-only system, private /tmp, its
+// state folder named after the unit, its own folder writable), wanted by
+// multi-user.target when it starts automatically. Paths are quoted when they
+// hold a space.
 std::string renderSystemdUnit(const ServiceDefinition &service);
 
 // systemd is PID 1 (its runtime folder exists). CORVANE_SYSTEMD_RUNTIME_DIR

@@ -56,6 +56,17 @@ TEST(ServiceInstall, WritesEnablesAndRemovesTheUnit) {
         EXPECT_NE(unit.find("ExecStart=" + p.executable() + "\n"), std::string::npos) << unit;
         EXPECT_NE(unit.find("User=root\n"), std::string::npos);
         EXPECT_NE(unit.find("WantedBy=multi-user.target\n"), std::string::npos);
+        // Hardened, with the error folder as the state folder and the
+        // program's own folder (its settings) left writable.
+        for (const char *line : {"NoNewPrivileges=yes\n", "ProtectSystem=full\n", "ProtectHome=read-only\n",
+                                 "PrivateTmp=yes\n", "StateDirectory=CorvaneDSPrinterService\n"})
+            EXPECT_NE(unit.find(line), std::string::npos) << line;
+        EXPECT_NE(unit.find("ReadWritePaths=-" + std::filesystem::path(p.executable()).parent_path().string() + "\n"),
+                  std::string::npos)
+            << unit;
+        // Nothing that would close the device list (printer devices) or hide /dev.
+        for (const char *setting : {"PrivateDevices=", "DeviceAllow=", "DevicePolicy=", "ProtectClock="})
+            EXPECT_EQ(unit.find(setting), std::string::npos) << setting;
 
         p.start({"/UNINSTALL"});
         ASSERT_EQ(p.wait(), 0) << p.err();
@@ -70,8 +81,11 @@ TEST(ServiceInstall, PathWithASpaceIsQuoted) {
     FakeSystemd systemd(p);
     p.start({"/INSTALL", "/SILENT"});
     ASSERT_EQ(p.wait(), 0) << p.err();
-    EXPECT_NE(testutil::readFile(systemd.unitPath()).find("ExecStart=\"" + p.executable() + "\"\n"),
-              std::string::npos);
+    const std::string unit = testutil::readFile(systemd.unitPath());
+    EXPECT_NE(unit.find("ExecStart=\"" + p.executable() + "\"\n"), std::string::npos);
+    EXPECT_NE(unit.find("ReadWritePaths=\"-" + std::filesystem::path(p.executable()).parent_path().string() + "\"\n"),
+              std::string::npos)
+        << unit;
 }
 
 // Failures are reported even with SILENT, and leave nothing behind.
