@@ -491,20 +491,3 @@ int Report::renderPdfFile(const std::string &path) const {
 }
 
 } // namespace report
-
-// fontconfig keeps its caches behind encoded pointers that the leak checker
-// cannot follow, so sanitizer builds report them as leaks at exit. They are
-// the font library's, not ours.
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define CORVANE_REPORT_LSAN 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define CORVANE_REPORT_LSAN 1
-#endif
-#ifdef CORVANE_REPORT_LSAN
-extern "C" const char *__lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}
-#endif
