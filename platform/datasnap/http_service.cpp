@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
 #include <mutex>
+#include <thread>
 #include <optional>
 #include <unordered_map>
 
@@ -29,6 +33,63 @@ constexpr const char *kContentType = "text/html; charset=ISO-8859-1";
 
 class Connection;
 
+// Runs the calls away from the I/O threads, since a method may block on a
+// device: a worker is added whenever none is free (up to a bound), so a
+// blocked call holds one worker and never the listener or other clients.
+class CallPool {
+public:
+    explicit CallPool(std::size_t maxWorkers) : max_(std::max<std::size_t>(1, maxWorkers)) {}
+    ~CallPool() { shutdown(); }
+
+    void submit(std::function<void()> job) {
+        std::lock_guard<std::mutex> g(lock_);
+        if (stopping_)
+            return; // the service has stopped; its connections are closing
+        queue_.push_back(std::move(job));
+        if (idle_ < queue_.size() && threads_.size() < max_)
+            threads_.emplace_back([this] { work(); });
+        else
+            ready_.notify_one();
+    }
+
+    // Lets the queued and running calls finish, then ends the workers.
+    void shutdown() {
+        {
+            std::lock_guard<std::mutex> g(lock_);
+            stopping_ = true;
+        }
+        ready_.notify_all();
+        for (auto &t : threads_)
+            if (t.joinable())
+                t.join();
+    }
+
+private:
+    void work() {
+        std::unique_lock<std::mutex> g(lock_);
+        for (;;) {
+            ++idle_;
+            ready_.wait(g, [this] { return stopping_ || !queue_.empty(); });
+            --idle_;
+            if (queue_.empty())
+                return; // stopping
+            auto job = std::move(queue_.front());
+            queue_.pop_front();
+            g.unlock();
+            job();
+            g.lock();
+        }
+    }
+
+    std::size_t max_;
+    std::mutex lock_;
+    std::condition_variable ready_;
+    std::deque<std::function<void()>> queue_;
+    std::vector<std::thread> threads_;
+    std::size_t idle_ = 0;
+    bool stopping_ = false;
+};
+
 } // namespace
 
 struct HttpService::Impl : std::enable_shared_from_this<Impl> {
@@ -38,6 +99,7 @@ struct HttpService::Impl : std::enable_shared_from_this<Impl> {
     HttpLimits limits;
     std::unique_ptr<rest::SessionStore> sessions;
     std::unique_ptr<rest::Dispatcher> dispatcher;
+    std::unique_ptr<CallPool> calls;
 
     // Live only between start and the end of stop.
     std::optional<net::strand<net::io_context::executor_type>> strand;
@@ -188,29 +250,37 @@ private:
 
     void handle() {
         auto &req = parser_->get();
-        std::string pragma;
+        pragma_.clear();
         for (auto it = req.find(http::field::pragma); it != req.end() && it->name() == http::field::pragma; ++it) {
-            if (!pragma.empty())
-                pragma += ',';
-            pragma.append(it->value().data(), it->value().size());
+            if (!pragma_.empty())
+                pragma_ += ',';
+            pragma_.append(it->value().data(), it->value().size());
         }
-        rest::Request r;
-        r.method = {req.method_string().data(), req.method_string().size()};
-        r.target = {req.target().data(), req.target().size()};
-        r.pragma = pragma;
-        auto auth = req[http::field::authorization];
-        r.authorization = {auth.data(), auth.size()};
-        r.body = req.body();
+        // The request stays in parser_ until the answer is written.
+        owner_->calls->submit([self = shared_from_this()] {
+            auto &req = self->parser_->get();
+            rest::Request r;
+            r.method = {req.method_string().data(), req.method_string().size()};
+            r.target = {req.target().data(), req.target().size()};
+            r.pragma = self->pragma_;
+            auto auth = req[http::field::authorization];
+            r.authorization = {auth.data(), auth.size()};
+            r.body = req.body();
+            rest::Response out;
+            try {
+                out = self->owner_->dispatcher->handle(r);
+            } catch (const std::exception &e) {
+                out = rest::Response{};
+                out.status = 500;
+                out.body = "{\"error\":" + rest::toJson(json::Value::string(rest::sanitizeUtf8(e.what()))) + "}";
+            }
+            net::post(self->socket_.get_executor(),
+                      [self, out = std::move(out)]() mutable { self->respond(std::move(out)); });
+        });
+    }
 
-        rest::Response out;
-        try {
-            out = owner_->dispatcher->handle(r);
-        } catch (const std::exception &e) {
-            out = rest::Response{};
-            out.status = 500;
-            out.body = "{\"error\":" + rest::toJson(json::Value::string(rest::sanitizeUtf8(e.what()))) + "}";
-        }
-
+    void respond(rest::Response out) {
+        auto &req = parser_->get();
         res_ = {};
         res_.version(req.version());
         res_.result(out.status);
@@ -287,6 +357,7 @@ private:
     void arm(std::chrono::milliseconds ms) { deadline_.store(nowMs() + ms.count(), std::memory_order_relaxed); }
 
     tcp::socket socket_;
+    std::string pragma_;
     std::atomic<std::int64_t> deadline_{0};
     bool timedOut_ = false;
     beast::flat_buffer buffer_;
@@ -380,6 +451,7 @@ void HttpService::start() {
                                                            std::chrono::milliseconds(std::max(0, SessionTimeout)));
     impl->dispatcher = std::make_unique<rest::Dispatcher>(server(), *impl->sessions,
                                                           rest::Contexts{DSContext, RESTContext}, AuthenticationManager);
+    impl->calls = std::make_unique<CallPool>(Limits.maxCallThreads);
     auto &ioc = server().ioContext();
     impl->strand.emplace(net::make_strand(ioc));
     beast::error_code ec;
@@ -439,6 +511,9 @@ void HttpService::stop() {
     }
     for (auto &c : open)
         c->shutdown();
+    open.clear();
+    // the calls still running answer first (the I/O threads run until the server drains)
+    impl->calls->shutdown();
     impl->sessions->closeAll();
 }
 
