@@ -6,8 +6,8 @@
 #include <deque>
 #include <functional>
 #include <mutex>
-#include <thread>
 #include <optional>
+#include <thread>
 #include <unordered_map>
 
 #include <boost/asio/ip/tcp.hpp>
@@ -189,17 +189,14 @@ private:
         parser_->body_limit(owner_->limits.maxBody);
         arm(owner_->limits.readTimeout);
         http::async_read_header(socket_, buffer_, *parser_,
-                                [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                                    self->onHeader(ec);
-                                });
+                                [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onHeader(ec); });
     }
 
     bool failed(beast::error_code ec) {
         deadline_ = 0;
         if (!ec)
             return false;
-        if (timedOut_ || ec == http::error::end_of_stream || ec == net::error::operation_aborted ||
-            !owner_->running) {
+        if (timedOut_ || ec == http::error::end_of_stream || ec == net::error::operation_aborted || !owner_->running) {
             close();
         } else if (ec == http::error::header_limit) {
             // the parser keeps the start line once it is complete
@@ -228,12 +225,13 @@ private:
         if (rest::equalNoCase(std::string_view(expect.data(), expect.size()), "100-continue")) {
             static const std::string cont = "HTTP/1.1 100 Continue\r\n\r\n";
             arm(owner_->limits.writeTimeout);
-            net::async_write(socket_, net::buffer(cont), [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                self->deadline_ = 0;
-                if (ec)
-                    return self->close();
-                self->readBody();
-            });
+            net::async_write(socket_, net::buffer(cont),
+                             [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                                 self->deadline_ = 0;
+                                 if (ec)
+                                     return self->close();
+                                 self->readBody();
+                             });
             return;
         }
         readBody();
@@ -338,12 +336,13 @@ private:
 
     void drain() {
         arm(std::chrono::seconds(2));
-        socket_.async_read_some(net::buffer(scratch_), [self = shared_from_this()](beast::error_code ec, std::size_t n) {
-            self->drained_ += n;
-            if (ec || self->drained_ > 1024 * 1024)
-                return self->close();
-            self->drain();
-        });
+        socket_.async_read_some(net::buffer(scratch_),
+                                [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+                                    self->drained_ += n;
+                                    if (ec || self->drained_ > 1024 * 1024)
+                                        return self->close();
+                                    self->drain();
+                                });
     }
 
     void close() {
@@ -371,31 +370,31 @@ private:
 } // namespace
 
 void HttpService::Impl::accept() {
-    acceptor->async_accept(net::make_strand(server.ioContext()), [self = shared_from_this()](beast::error_code ec,
-                                                                                          tcp::socket socket) {
-        if (!self->running || !self->acceptor || !self->acceptor->is_open())
-            return;
-        if (ec) {
-            if (ec == net::error::operation_aborted)
-                return;
-            // out of descriptors or buffers: wait a moment instead of spinning
-            self->retryTimer->expires_after(std::chrono::milliseconds(50));
-            self->retryTimer->async_wait([self](beast::error_code e) {
-                if (!e && self->running && self->acceptor)
-                    self->accept();
-            });
-            return;
-        }
-        if (self->connectionCount() >= self->limits.maxConnections) {
-            beast::error_code ignored;
-            socket.close(ignored);
-        } else {
-            beast::error_code ignored;
-            socket.set_option(tcp::no_delay(true), ignored);
-            std::make_shared<Connection>(std::move(socket), self)->start();
-        }
-        self->accept();
-    });
+    acceptor->async_accept(net::make_strand(server.ioContext()),
+                           [self = shared_from_this()](beast::error_code ec, tcp::socket socket) {
+                               if (!self->running || !self->acceptor || !self->acceptor->is_open())
+                                   return;
+                               if (ec) {
+                                   if (ec == net::error::operation_aborted)
+                                       return;
+                                   // out of descriptors or buffers: wait a moment instead of spinning
+                                   self->retryTimer->expires_after(std::chrono::milliseconds(50));
+                                   self->retryTimer->async_wait([self](beast::error_code e) {
+                                       if (!e && self->running && self->acceptor)
+                                           self->accept();
+                                   });
+                                   return;
+                               }
+                               if (self->connectionCount() >= self->limits.maxConnections) {
+                                   beast::error_code ignored;
+                                   socket.close(ignored);
+                               } else {
+                                   beast::error_code ignored;
+                                   socket.set_option(tcp::no_delay(true), ignored);
+                                   std::make_shared<Connection>(std::move(socket), self)->start();
+                               }
+                               self->accept();
+                           });
 }
 
 // Closes the connections whose current operation has run past its deadline.
@@ -439,7 +438,9 @@ void HttpService::Impl::armSweep() {
 
 HttpService::HttpService(Server &server) : Transport(server), impl_(std::make_shared<Impl>(server)) {}
 
-HttpService::~HttpService() { stop(); }
+HttpService::~HttpService() {
+    stop();
+}
 
 void HttpService::start() {
     if (impl_->running)
@@ -448,9 +449,9 @@ void HttpService::start() {
     auto impl = std::make_shared<Impl>(server());
     impl->limits = Limits;
     impl->sessions = std::make_unique<rest::SessionStore>(Limits.maxSessions,
-                                                           std::chrono::milliseconds(std::max(0, SessionTimeout)));
-    impl->dispatcher = std::make_unique<rest::Dispatcher>(server(), *impl->sessions,
-                                                          rest::Contexts{DSContext, RESTContext}, AuthenticationManager);
+                                                          std::chrono::milliseconds(std::max(0, SessionTimeout)));
+    impl->dispatcher = std::make_unique<rest::Dispatcher>(
+        server(), *impl->sessions, rest::Contexts{DSContext, RESTContext}, AuthenticationManager);
     impl->calls = std::make_unique<CallPool>(Limits.maxCallThreads);
     auto &ioc = server().ioContext();
     impl->strand.emplace(net::make_strand(ioc));
@@ -517,10 +518,16 @@ void HttpService::stop() {
     impl->sessions->closeAll();
 }
 
-bool HttpService::active() const { return impl_->running; }
+bool HttpService::active() const {
+    return impl_->running;
+}
 
-std::uint16_t HttpService::listeningPort() const { return impl_->running ? impl_->port.load() : 0; }
+std::uint16_t HttpService::listeningPort() const {
+    return impl_->running ? impl_->port.load() : 0;
+}
 
-std::size_t HttpService::sessionCount() const { return impl_->sessions ? impl_->sessions->size() : 0; }
+std::size_t HttpService::sessionCount() const {
+    return impl_->sessions ? impl_->sessions->size() : 0;
+}
 
 } // namespace datasnap
