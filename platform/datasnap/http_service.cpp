@@ -100,6 +100,8 @@ struct HttpService::Impl : std::enable_shared_from_this<Impl> {
     std::unique_ptr<rest::SessionStore> sessions;
     std::unique_ptr<rest::Dispatcher> dispatcher;
     std::unique_ptr<CallPool> calls;
+    std::atomic<int> inlineCalls{0};
+    int inlineLimit = 0; // the I/O threads less one
 
     // Live only between start and the end of stop.
     std::optional<net::strand<net::io_context::executor_type>> strand;
@@ -254,27 +256,39 @@ private:
                 pragma_ += ',';
             pragma_.append(it->value().data(), it->value().size());
         }
-        // The request stays in parser_ until the answer is written.
+        // Calls run on the I/O thread while at least one I/O thread stays free
+        // for the others; beyond that they go to the worker pool. Either way
+        // the request stays in parser_ until the answer is written.
+        if (owner_->inlineCalls.fetch_add(1) < owner_->inlineLimit) {
+            rest::Response out = call();
+            owner_->inlineCalls.fetch_sub(1);
+            return respond(std::move(out));
+        }
+        owner_->inlineCalls.fetch_sub(1);
         owner_->calls->submit([self = shared_from_this()] {
-            auto &req = self->parser_->get();
-            rest::Request r;
-            r.method = {req.method_string().data(), req.method_string().size()};
-            r.target = {req.target().data(), req.target().size()};
-            r.pragma = self->pragma_;
-            auto auth = req[http::field::authorization];
-            r.authorization = {auth.data(), auth.size()};
-            r.body = req.body();
-            rest::Response out;
-            try {
-                out = self->owner_->dispatcher->handle(r);
-            } catch (const std::exception &e) {
-                out = rest::Response{};
-                out.status = 500;
-                out.body = "{\"error\":" + rest::toJson(json::Value::string(rest::sanitizeUtf8(e.what()))) + "}";
-            }
+            rest::Response out = self->call();
             net::post(self->socket_.get_executor(),
                       [self, out = std::move(out)]() mutable { self->respond(std::move(out)); });
         });
+    }
+
+    rest::Response call() {
+        auto &req = parser_->get();
+        rest::Request r;
+        r.method = {req.method_string().data(), req.method_string().size()};
+        r.target = {req.target().data(), req.target().size()};
+        r.pragma = pragma_;
+        auto auth = req[http::field::authorization];
+        r.authorization = {auth.data(), auth.size()};
+        r.body = req.body();
+        try {
+            return owner_->dispatcher->handle(r);
+        } catch (const std::exception &e) {
+            rest::Response out;
+            out.status = 500;
+            out.body = "{\"error\":" + rest::toJson(json::Value::string(rest::sanitizeUtf8(e.what()))) + "}";
+            return out;
+        }
     }
 
     void respond(rest::Response out) {
@@ -453,6 +467,7 @@ void HttpService::start() {
     impl->dispatcher = std::make_unique<rest::Dispatcher>(
         server(), *impl->sessions, rest::Contexts{DSContext, RESTContext}, AuthenticationManager);
     impl->calls = std::make_unique<CallPool>(Limits.maxCallThreads);
+    impl->inlineLimit = static_cast<int>(std::max(1u, server().PoolSize)) - 1;
     auto &ioc = server().ioContext();
     impl->strand.emplace(net::make_strand(ioc));
     beast::error_code ec;
