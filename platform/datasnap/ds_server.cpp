@@ -70,12 +70,18 @@ std::string stringArg(const json::Value &v) {
     }
 }
 
-const json::Value *jsonArg(const json::Value &v) { return v.isNull() ? nullptr : &v; }
+const json::Value *jsonArg(const json::Value &v) {
+    return v.isNull() ? nullptr : &v;
+}
 
 // ---- server class entry ----
 
-ServerClass::ServerClass(Server &server) : server_(&server) { server.attach(this); }
-ServerClass::~ServerClass() { server_->detach(this); }
+ServerClass::ServerClass(Server &server) : server_(&server) {
+    server.attach(this);
+}
+ServerClass::~ServerClass() {
+    server_->detach(this);
+}
 
 // ---- authentication ----
 
@@ -131,8 +137,12 @@ std::string generateSessionId() {
 
 // ---- transports ----
 
-Transport::Transport(Server &server) : server_(&server) { server.attach(this); }
-Transport::~Transport() { server_->detach(this); }
+Transport::Transport(Server &server) : server_(&server) {
+    server.attach(this);
+}
+Transport::~Transport() {
+    server_->detach(this);
+}
 
 // ---- the server ----
 
@@ -186,7 +196,9 @@ struct Server::Pool {
 
 Server::Server() : admin_(makeDSAdminClass(*this)) {}
 
-Server::~Server() { Stop(); }
+Server::~Server() {
+    Stop();
+}
 
 boost::asio::io_context &Server::ioContext() {
     if (!pool_)
@@ -241,8 +253,12 @@ void Server::Stop() {
     started_ = false;
 }
 
-void Server::attach(Transport *t) { transports_.push_back(t); }
-void Server::detach(Transport *t) { std::erase(transports_, t); }
+void Server::attach(Transport *t) {
+    transports_.push_back(t);
+}
+void Server::detach(Transport *t) {
+    std::erase(transports_, t);
+}
 void Server::attach(ServerClass *c) {
     classes_.push_back(c);
     resolved_ = false;

@@ -183,10 +183,9 @@ struct AuthorizeEventObject {
 // Without a handler a client is admitted and a call allowed.
 class AuthenticationManager {
 public:
-    using UserAuthenticateEvent =
-        std::function<void(AuthenticationManager &Sender, const std::string &Protocol, const std::string &Context,
-                           const std::string &User, const std::string &Password, bool &valid,
-                           std::vector<std::string> &UserRoles)>;
+    using UserAuthenticateEvent = std::function<void(
+        AuthenticationManager &Sender, const std::string &Protocol, const std::string &Context, const std::string &User,
+        const std::string &Password, bool &valid, std::vector<std::string> &UserRoles)>;
     using UserAuthorizeEvent =
         std::function<void(AuthenticationManager &Sender, const AuthorizeEventObject &EventObject, bool &valid)>;
 
@@ -269,9 +268,9 @@ public:
     Server(const Server &) = delete;
     Server &operator=(const Server &) = delete;
 
-    bool AutoStart = true;   // start at the end of loading (`Loaded`)
+    bool AutoStart = true; // start at the end of loading (`Loaded`)
     bool HideDSAdmin = false;
-    unsigned PoolSize = 4;   // threads that serve the transports while started
+    unsigned PoolSize = 4; // threads that serve the transports while started
 
     // Starts every transport in attachment order; when one fails, stops those
     // started, stays stopped and raises its error. Nothing when started.

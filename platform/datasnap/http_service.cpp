@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <unordered_map>
 
 #include <boost/asio/ip/tcp.hpp>
@@ -29,6 +33,63 @@ constexpr const char *kContentType = "text/html; charset=ISO-8859-1";
 
 class Connection;
 
+// Runs the calls away from the I/O threads, since a method may block on a
+// device: a worker is added whenever none is free (up to a bound), so a
+// blocked call holds one worker and never the listener or other clients.
+class CallPool {
+public:
+    explicit CallPool(std::size_t maxWorkers) : max_(std::max<std::size_t>(1, maxWorkers)) {}
+    ~CallPool() { shutdown(); }
+
+    void submit(std::function<void()> job) {
+        std::lock_guard<std::mutex> g(lock_);
+        if (stopping_)
+            return; // the service has stopped; its connections are closing
+        queue_.push_back(std::move(job));
+        if (idle_ < queue_.size() && threads_.size() < max_)
+            threads_.emplace_back([this] { work(); });
+        else
+            ready_.notify_one();
+    }
+
+    // Lets the queued and running calls finish, then ends the workers.
+    void shutdown() {
+        {
+            std::lock_guard<std::mutex> g(lock_);
+            stopping_ = true;
+        }
+        ready_.notify_all();
+        for (auto &t : threads_)
+            if (t.joinable())
+                t.join();
+    }
+
+private:
+    void work() {
+        std::unique_lock<std::mutex> g(lock_);
+        for (;;) {
+            ++idle_;
+            ready_.wait(g, [this] { return stopping_ || !queue_.empty(); });
+            --idle_;
+            if (queue_.empty())
+                return; // stopping
+            auto job = std::move(queue_.front());
+            queue_.pop_front();
+            g.unlock();
+            job();
+            g.lock();
+        }
+    }
+
+    std::size_t max_;
+    std::mutex lock_;
+    std::condition_variable ready_;
+    std::deque<std::function<void()>> queue_;
+    std::vector<std::thread> threads_;
+    std::size_t idle_ = 0;
+    bool stopping_ = false;
+};
+
 } // namespace
 
 struct HttpService::Impl : std::enable_shared_from_this<Impl> {
@@ -38,6 +99,9 @@ struct HttpService::Impl : std::enable_shared_from_this<Impl> {
     HttpLimits limits;
     std::unique_ptr<rest::SessionStore> sessions;
     std::unique_ptr<rest::Dispatcher> dispatcher;
+    std::unique_ptr<CallPool> calls;
+    std::atomic<int> inlineCalls{0};
+    int inlineLimit = 0; // the I/O threads less one
 
     // Live only between start and the end of stop.
     std::optional<net::strand<net::io_context::executor_type>> strand;
@@ -127,17 +191,14 @@ private:
         parser_->body_limit(owner_->limits.maxBody);
         arm(owner_->limits.readTimeout);
         http::async_read_header(socket_, buffer_, *parser_,
-                                [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                                    self->onHeader(ec);
-                                });
+                                [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onHeader(ec); });
     }
 
     bool failed(beast::error_code ec) {
         deadline_ = 0;
         if (!ec)
             return false;
-        if (timedOut_ || ec == http::error::end_of_stream || ec == net::error::operation_aborted ||
-            !owner_->running) {
+        if (timedOut_ || ec == http::error::end_of_stream || ec == net::error::operation_aborted || !owner_->running) {
             close();
         } else if (ec == http::error::header_limit) {
             // the parser keeps the start line once it is complete
@@ -166,12 +227,13 @@ private:
         if (rest::equalNoCase(std::string_view(expect.data(), expect.size()), "100-continue")) {
             static const std::string cont = "HTTP/1.1 100 Continue\r\n\r\n";
             arm(owner_->limits.writeTimeout);
-            net::async_write(socket_, net::buffer(cont), [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                self->deadline_ = 0;
-                if (ec)
-                    return self->close();
-                self->readBody();
-            });
+            net::async_write(socket_, net::buffer(cont),
+                             [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                                 self->deadline_ = 0;
+                                 if (ec)
+                                     return self->close();
+                                 self->readBody();
+                             });
             return;
         }
         readBody();
@@ -188,29 +250,49 @@ private:
 
     void handle() {
         auto &req = parser_->get();
-        std::string pragma;
+        pragma_.clear();
         for (auto it = req.find(http::field::pragma); it != req.end() && it->name() == http::field::pragma; ++it) {
-            if (!pragma.empty())
-                pragma += ',';
-            pragma.append(it->value().data(), it->value().size());
+            if (!pragma_.empty())
+                pragma_ += ',';
+            pragma_.append(it->value().data(), it->value().size());
         }
+        // Calls run on the I/O thread while at least one I/O thread stays free
+        // for the others; beyond that they go to the worker pool. Either way
+        // the request stays in parser_ until the answer is written.
+        if (owner_->inlineCalls.fetch_add(1) < owner_->inlineLimit) {
+            rest::Response out = call();
+            owner_->inlineCalls.fetch_sub(1);
+            return respond(std::move(out));
+        }
+        owner_->inlineCalls.fetch_sub(1);
+        owner_->calls->submit([self = shared_from_this()] {
+            rest::Response out = self->call();
+            net::post(self->socket_.get_executor(),
+                      [self, out = std::move(out)]() mutable { self->respond(std::move(out)); });
+        });
+    }
+
+    rest::Response call() {
+        auto &req = parser_->get();
         rest::Request r;
         r.method = {req.method_string().data(), req.method_string().size()};
         r.target = {req.target().data(), req.target().size()};
-        r.pragma = pragma;
+        r.pragma = pragma_;
         auto auth = req[http::field::authorization];
         r.authorization = {auth.data(), auth.size()};
         r.body = req.body();
-
-        rest::Response out;
         try {
-            out = owner_->dispatcher->handle(r);
+            return owner_->dispatcher->handle(r);
         } catch (const std::exception &e) {
-            out = rest::Response{};
+            rest::Response out;
             out.status = 500;
             out.body = "{\"error\":" + rest::toJson(json::Value::string(rest::sanitizeUtf8(e.what()))) + "}";
+            return out;
         }
+    }
 
+    void respond(rest::Response out) {
+        auto &req = parser_->get();
         res_ = {};
         res_.version(req.version());
         res_.result(out.status);
@@ -268,12 +350,13 @@ private:
 
     void drain() {
         arm(std::chrono::seconds(2));
-        socket_.async_read_some(net::buffer(scratch_), [self = shared_from_this()](beast::error_code ec, std::size_t n) {
-            self->drained_ += n;
-            if (ec || self->drained_ > 1024 * 1024)
-                return self->close();
-            self->drain();
-        });
+        socket_.async_read_some(net::buffer(scratch_),
+                                [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+                                    self->drained_ += n;
+                                    if (ec || self->drained_ > 1024 * 1024)
+                                        return self->close();
+                                    self->drain();
+                                });
     }
 
     void close() {
@@ -287,6 +370,7 @@ private:
     void arm(std::chrono::milliseconds ms) { deadline_.store(nowMs() + ms.count(), std::memory_order_relaxed); }
 
     tcp::socket socket_;
+    std::string pragma_;
     std::atomic<std::int64_t> deadline_{0};
     bool timedOut_ = false;
     beast::flat_buffer buffer_;
@@ -300,31 +384,31 @@ private:
 } // namespace
 
 void HttpService::Impl::accept() {
-    acceptor->async_accept(net::make_strand(server.ioContext()), [self = shared_from_this()](beast::error_code ec,
-                                                                                          tcp::socket socket) {
-        if (!self->running || !self->acceptor || !self->acceptor->is_open())
-            return;
-        if (ec) {
-            if (ec == net::error::operation_aborted)
-                return;
-            // out of descriptors or buffers: wait a moment instead of spinning
-            self->retryTimer->expires_after(std::chrono::milliseconds(50));
-            self->retryTimer->async_wait([self](beast::error_code e) {
-                if (!e && self->running && self->acceptor)
-                    self->accept();
-            });
-            return;
-        }
-        if (self->connectionCount() >= self->limits.maxConnections) {
-            beast::error_code ignored;
-            socket.close(ignored);
-        } else {
-            beast::error_code ignored;
-            socket.set_option(tcp::no_delay(true), ignored);
-            std::make_shared<Connection>(std::move(socket), self)->start();
-        }
-        self->accept();
-    });
+    acceptor->async_accept(net::make_strand(server.ioContext()),
+                           [self = shared_from_this()](beast::error_code ec, tcp::socket socket) {
+                               if (!self->running || !self->acceptor || !self->acceptor->is_open())
+                                   return;
+                               if (ec) {
+                                   if (ec == net::error::operation_aborted)
+                                       return;
+                                   // out of descriptors or buffers: wait a moment instead of spinning
+                                   self->retryTimer->expires_after(std::chrono::milliseconds(50));
+                                   self->retryTimer->async_wait([self](beast::error_code e) {
+                                       if (!e && self->running && self->acceptor)
+                                           self->accept();
+                                   });
+                                   return;
+                               }
+                               if (self->connectionCount() >= self->limits.maxConnections) {
+                                   beast::error_code ignored;
+                                   socket.close(ignored);
+                               } else {
+                                   beast::error_code ignored;
+                                   socket.set_option(tcp::no_delay(true), ignored);
+                                   std::make_shared<Connection>(std::move(socket), self)->start();
+                               }
+                               self->accept();
+                           });
 }
 
 // Closes the connections whose current operation has run past its deadline.
@@ -368,7 +452,9 @@ void HttpService::Impl::armSweep() {
 
 HttpService::HttpService(Server &server) : Transport(server), impl_(std::make_shared<Impl>(server)) {}
 
-HttpService::~HttpService() { stop(); }
+HttpService::~HttpService() {
+    stop();
+}
 
 void HttpService::start() {
     if (impl_->running)
@@ -377,9 +463,11 @@ void HttpService::start() {
     auto impl = std::make_shared<Impl>(server());
     impl->limits = Limits;
     impl->sessions = std::make_unique<rest::SessionStore>(Limits.maxSessions,
-                                                           std::chrono::milliseconds(std::max(0, SessionTimeout)));
-    impl->dispatcher = std::make_unique<rest::Dispatcher>(server(), *impl->sessions,
-                                                          rest::Contexts{DSContext, RESTContext}, AuthenticationManager);
+                                                          std::chrono::milliseconds(std::max(0, SessionTimeout)));
+    impl->dispatcher = std::make_unique<rest::Dispatcher>(
+        server(), *impl->sessions, rest::Contexts{DSContext, RESTContext}, AuthenticationManager);
+    impl->calls = std::make_unique<CallPool>(Limits.maxCallThreads);
+    impl->inlineLimit = static_cast<int>(std::max(1u, server().PoolSize)) - 1;
     auto &ioc = server().ioContext();
     impl->strand.emplace(net::make_strand(ioc));
     beast::error_code ec;
@@ -439,13 +527,22 @@ void HttpService::stop() {
     }
     for (auto &c : open)
         c->shutdown();
+    open.clear();
+    // the calls still running answer first (the I/O threads run until the server drains)
+    impl->calls->shutdown();
     impl->sessions->closeAll();
 }
 
-bool HttpService::active() const { return impl_->running; }
+bool HttpService::active() const {
+    return impl_->running;
+}
 
-std::uint16_t HttpService::listeningPort() const { return impl_->running ? impl_->port.load() : 0; }
+std::uint16_t HttpService::listeningPort() const {
+    return impl_->running ? impl_->port.load() : 0;
+}
 
-std::size_t HttpService::sessionCount() const { return impl_->sessions ? impl_->sessions->size() : 0; }
+std::size_t HttpService::sessionCount() const {
+    return impl_->sessions ? impl_->sessions->size() : 0;
+}
 
 } // namespace datasnap

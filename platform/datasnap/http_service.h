@@ -11,12 +11,12 @@ namespace datasnap {
 
 // Sizes and times a client controls, bounded.
 struct HttpLimits {
-    std::size_t maxRequestLine = 256 * 1024; // beyond: 414
-    std::size_t maxHeader = 320 * 1024;      // request line and header fields; beyond: 431
-    std::size_t maxBody = 8 * 1024 * 1024;   // beyond: 413
-    std::chrono::milliseconds readTimeout{30000};  // to receive one whole request
-    std::chrono::milliseconds idleTimeout{120000}; // a kept-alive connection waiting for its next request
+    std::size_t maxRequestLine = 256 * 1024;      // beyond: 414
+    std::size_t maxHeader = 320 * 1024;           // request line and header fields; beyond: 431
+    std::size_t maxBody = 8 * 1024 * 1024;        // beyond: 413
+    std::chrono::milliseconds readTimeout{30000}; // to receive one whole request, or wait for the next one
     std::chrono::milliseconds writeTimeout{30000};
+    std::size_t maxCallThreads = 64;   // calls running at once (each may block on a device)
     std::size_t maxConnections = 8192; // further connections are closed at once
     std::size_t maxSessions = 100000;  // when reached, the session idle the longest ends
 };
@@ -29,11 +29,11 @@ public:
     ~HttpService() override;
 
     std::uint16_t HttpPort = 80;
-    int DSPort = 211;                    // the DataSnap TCP server this service names
+    int DSPort = 211; // the DataSnap TCP server this service names
     std::string DSHostname = "localhost";
     std::string DSContext = "datasnap/";
     std::string RESTContext = "rest/";
-    int SessionTimeout = 1200000;        // milliseconds idle; 0: never
+    int SessionTimeout = 1200000;                                     // milliseconds idle; 0: never
     datasnap::AuthenticationManager *AuthenticationManager = nullptr; // none: no credentials asked
     std::string BindAddress = "0.0.0.0";
     HttpLimits Limits;

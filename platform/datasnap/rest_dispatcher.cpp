@@ -35,11 +35,20 @@ std::string htmlEscape(std::string_view s) {
         unsigned char c = static_cast<unsigned char>(text[i]);
         if (c < 0x80) {
             switch (c) {
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '&': out += "&amp;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += static_cast<char>(c);
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '&':
+                out += "&amp;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += static_cast<char>(c);
             }
             ++i;
             continue;
@@ -151,8 +160,7 @@ Response Dispatcher::handle(const Request &req) {
     if (!consumeContext(rest, dsContext_)) {
         Response r;
         r.status = 404;
-        r.body = "<HTML><BODY><B>404 Expected datasnap context in request " + htmlEscape(path) +
-                 "</B></BODY></HTML>";
+        r.body = "<HTML><BODY><B>404 Expected datasnap context in request " + htmlEscape(path) + "</B></BODY></HTML>";
         return r;
     }
     std::string_view afterDs = rest;
@@ -192,8 +200,7 @@ Response Dispatcher::handle(const Request &req) {
             if (startsWithNoCase(a, "Basic ")) {
                 std::string decoded;
                 std::string_view b64 = a.substr(6);
-                static const std::string chars =
-                    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+                static const std::string chars = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
                 unsigned acc = 0;
                 int bits = 0;
                 for (char c : b64) {

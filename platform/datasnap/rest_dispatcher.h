@@ -36,8 +36,7 @@ struct Contexts {
 // bodies.
 class Dispatcher {
 public:
-    Dispatcher(Server &server, SessionStore &sessions, Contexts contexts,
-               AuthenticationManager *auth = nullptr);
+    Dispatcher(Server &server, SessionStore &sessions, Contexts contexts, AuthenticationManager *auth = nullptr);
 
     Response handle(const Request &req);
 

@@ -18,7 +18,9 @@ void endAll(std::vector<std::shared_ptr<Session>> &gone) {
 SessionStore::SessionStore(std::size_t maxSessions, std::chrono::milliseconds timeout)
     : max_(maxSessions ? maxSessions : 1), timeout_(timeout) {}
 
-SessionStore::~SessionStore() { closeAll(); }
+SessionStore::~SessionStore() {
+    closeAll();
+}
 
 // A token is three numbers below 1,000,000; packed into one integer key so
 // that an idle session costs no string in the index.

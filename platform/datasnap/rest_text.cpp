@@ -92,7 +92,9 @@ char32_t nextCodePoint(std::string_view s, std::size_t &i) {
     return cp;
 }
 
-char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+char upper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
 
 const char kHex[] = "0123456789ABCDEF";
 
@@ -151,7 +153,7 @@ std::string decodeSegment(std::string_view segment) {
     if (segment.find('%') == std::string_view::npos)
         return sanitizeUtf8(segment);
     std::string out;
-    std::string bytes;       // pending bytes, read as UTF-8 when flushed
+    std::string bytes;          // pending bytes, read as UTF-8 when flushed
     char32_t highSurrogate = 0; // a %u high surrogate waiting for its low half
     auto flushBytes = [&] {
         if (!bytes.empty()) {
@@ -177,7 +179,8 @@ std::string decodeSegment(std::string_view segment) {
                     highSurrogate = static_cast<char32_t>(unit);
                 } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
                     if (highSurrogate) {
-                        appendUtf8(out, 0x10000 + ((highSurrogate - 0xD800) << 10) + (static_cast<char32_t>(unit) - 0xDC00));
+                        appendUtf8(out,
+                                   0x10000 + ((highSurrogate - 0xD800) << 10) + (static_cast<char32_t>(unit) - 0xDC00));
                         highSurrogate = 0;
                     } else {
                         appendUtf8(out, kReplacement);
@@ -270,7 +273,9 @@ std::string normalizeJsonBody(std::string_view body) {
     return out;
 }
 
-json::Value parseBody(std::string_view body) { return json::parse(normalizeJsonBody(body)); }
+json::Value parseBody(std::string_view body) {
+    return json::parse(normalizeJsonBody(body));
+}
 
 void writeJsonString(std::string &out, std::string_view s) {
     out += '"';
@@ -280,14 +285,30 @@ void writeJsonString(std::string &out, std::string_view s) {
         if (c < 0x80) {
             ++i;
             switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '/': out += "\\/"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '/':
+                out += "\\/";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (c < 0x20)
                     appendEscape(out, c);
@@ -311,11 +332,21 @@ void writeJsonString(std::string &out, std::string_view s) {
 void writeJson(std::string &out, const json::Value &v) {
     using K = json::Value::Kind;
     switch (v.kind) {
-    case K::Null: out += "null"; break;
-    case K::True: out += "true"; break;
-    case K::False: out += "false"; break;
-    case K::Number: out += v.text; break;
-    case K::String: writeJsonString(out, v.text); break;
+    case K::Null:
+        out += "null";
+        break;
+    case K::True:
+        out += "true";
+        break;
+    case K::False:
+        out += "false";
+        break;
+    case K::Number:
+        out += v.text;
+        break;
+    case K::String:
+        writeJsonString(out, v.text);
+        break;
     case K::Array:
         out += '[';
         for (std::size_t k = 0; k < v.items.size(); ++k) {

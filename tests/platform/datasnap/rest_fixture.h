@@ -3,6 +3,8 @@
 // A running server with one test class on a free loopback port.
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <memory>
 #include <stdexcept>
 
@@ -17,6 +19,14 @@ struct TestInstance {
     int number;
     TestInstance() : number(++made) { ++alive; }
     ~TestInstance() { --alive; }
+};
+
+// Holds calls of the method "wait" until opened.
+struct Gate {
+    static inline std::mutex lock;
+    static inline std::condition_variable changed;
+    static inline bool open = false;
+    static inline int waiting = 0;
 };
 
 inline datasnap::ClassInfo makeTestClass() {
@@ -45,6 +55,14 @@ inline datasnap::ClassInfo makeTestClass() {
     c.methods.push_back({"whoami", {ret}, bindMethod<TestInstance>([](TestInstance &self, std::vector<V> &) {
                              return std::vector<V>{V::string(std::to_string(self.number))};
                          })});
+    // blocks until the test opens the gate
+    c.methods.push_back({"wait", {ret}, [](void *, std::vector<V> &) -> std::vector<V> {
+                             std::unique_lock<std::mutex> g(Gate::lock);
+                             ++Gate::waiting;
+                             Gate::changed.notify_all();
+                             Gate::changed.wait(g, [] { return Gate::open; });
+                             return {V::string("done")};
+                         }});
     c.methods.push_back({"boom", {ret}, [](void *, std::vector<V> &) -> std::vector<V> {
                              throw std::runtime_error("falhou \"aqui\"");
                          }});

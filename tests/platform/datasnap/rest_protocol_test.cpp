@@ -87,7 +87,7 @@ INSTANTIATE_TEST_SUITE_P(Prefixes, RestCases, ::testing::Values(
     Case{"GET", "/datasnap/rest/DSAdmin/GetPlatformName/", "", 200, R"({"result":["win32"]})"},
     Case{"POST", "/datasnap/rest/DSAdmin/GetPlatformName/", "", 200, R"({"result":["win32"]})"},
     Case{"GET", "/datasnap/rest/DSAdmin/ListMethods/ttest/", "", 200,
-         R"({"result":[["TTest.params","TTest.updatejson3","TTest.echo","TTest.updateecho","TTest.acceptecho","TTest.cancelecho","TTest.text","TTest.whoami","TTest.boom"]]})"},
+         R"({"result":[["TTest.params","TTest.updatejson3","TTest.echo","TTest.updateecho","TTest.acceptecho","TTest.cancelecho","TTest.text","TTest.whoami","TTest.wait","TTest.boom"]]})"},
     Case{"OPTIONS", "/datasnap/rest/TTest/echo/", "", 501,
          R"({"error":"Command OPTIONS in request is not supported. Accepted commands are: GET, POST, PUT and DELETE"})"},
     Case{"GET", "/datasnap/rest/TTest/boom/", "", 500, R"({"error":"falhou \"aqui\""})"}));

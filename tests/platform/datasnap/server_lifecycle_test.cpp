@@ -137,6 +137,29 @@ TEST(HttpLimits, SilentAndSlowClientsAreTimedOut) {
     EXPECT_TRUE(slow.closedByPeer());
 }
 
+TEST(HttpCalls, BlockedCallsHoldNeitherTheListenerNorOtherClients) {
+    RestServer srv; // two I/O threads
+    constexpr int kBlocked = 5;
+    std::vector<std::unique_ptr<HttpTestClient>> blocked;
+    for (int i = 0; i < kBlocked; ++i) {
+        blocked.push_back(std::make_unique<HttpTestClient>(srv.port()));
+        blocked.back()->send(httpRequest("GET", "/datasnap/rest/TTest/wait/"));
+    }
+    {
+        std::unique_lock<std::mutex> g(Gate::lock);
+        ASSERT_TRUE(Gate::changed.wait_for(g, std::chrono::seconds(10), [] { return Gate::waiting == kBlocked; }));
+    }
+    HttpTestClient other(srv.port());
+    EXPECT_EQ(other.request(httpRequest("GET", "/datasnap/rest/TTest/echo/")).body, R"({"result":["echo"]})");
+    {
+        std::lock_guard<std::mutex> g(Gate::lock);
+        Gate::open = true;
+    }
+    Gate::changed.notify_all();
+    for (auto &c : blocked)
+        EXPECT_EQ(c->read().body, R"({"result":["done"]})");
+}
+
 // The idle expiry, with a clock the test moves.
 TEST(SessionStore, ExpiresAtTheTimeoutExactly) {
     datasnap::rest::SessionStore store(10, std::chrono::milliseconds(1200000));
