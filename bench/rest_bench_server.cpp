@@ -28,10 +28,8 @@ int main(int argc, char **argv) {
     container.DSHTTPService1.BindAddress = "127.0.0.1";
     if (const char *threads = std::getenv("POOL_SIZE"))
         container.DSServer1.PoolSize = static_cast<unsigned>(std::atoi(threads));
-#ifdef CORVANE_HAS_TCP_TRANSPORT
     container.DSTCPServerTransport1.Port = 0;
     container.DSTCPServerTransport1.BindAddress = "127.0.0.1";
-#endif
     container.DSServer1.Start();
     std::printf("PORT %u\n", container.DSHTTPService1.listeningPort());
     std::fflush(stdout);

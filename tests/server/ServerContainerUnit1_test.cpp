@@ -31,10 +31,8 @@ struct Container {
         settings.corta = "N";
         c.DSHTTPService1.HttpPort = 0;
         c.DSHTTPService1.BindAddress = "127.0.0.1";
-#ifdef CORVANE_HAS_TCP_TRANSPORT
         c.DSTCPServerTransport1.Port = 0;
         c.DSTCPServerTransport1.BindAddress = "127.0.0.1";
-#endif
     }
     std::uint16_t port() const { return c.DSHTTPService1.listeningPort(); }
 };

@@ -77,14 +77,10 @@ TEST(ArrumaPorta, TheHttpServiceListensOnPortaAtTheNextStart) {
         free = probe.port();
     }
     s.container.DSHTTPService1.BindAddress = "127.0.0.1";
-#ifdef CORVANE_HAS_TCP_TRANSPORT
     s.container.DSTCPServerTransport1.BindAddress = "127.0.0.1";
-#endif
     s.porta(std::to_string(free));
     s.form.arruma_porta();
-#ifdef CORVANE_HAS_TCP_TRANSPORT
     s.container.DSTCPServerTransport1.Port = 0; // the derived TCP port may be taken on a shared machine
-#endif
     s.container.DSServer1.Start();
     EXPECT_EQ(s.container.DSHTTPService1.listeningPort(), free);
     HttpTestClient c(free);
