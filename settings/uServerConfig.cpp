@@ -1,5 +1,6 @@
 #include "uServerConfig.h"
 
+#include "local_address.h"
 #include "runtime_convert.h"
 
 #include <algorithm>
@@ -9,10 +10,6 @@
 #include <cstdlib>
 #include <mutex>
 
-#include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <netinet/in.h>
 
 #include "runtime_errors.h"
 #include "settings_text.h"
@@ -239,22 +236,7 @@ std::string TFormServerConfig::ErrorBoxText(const std::string &message) {
     return message;
 }
 
-std::string TFormServerConfig::FirstLocalIPv4() {
-    ifaddrs *list = nullptr;
-    if (getifaddrs(&list) != 0)
-        return {};
-    std::string address;
-    for (ifaddrs *a = list; a && address.empty(); a = a->ifa_next) {
-        if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET || (a->ifa_flags & IFF_LOOPBACK))
-            continue;
-        char text[INET_ADDRSTRLEN];
-        const auto *in = reinterpret_cast<const sockaddr_in *>(a->ifa_addr);
-        if (inet_ntop(AF_INET, &in->sin_addr, text, sizeof text))
-            address = text;
-    }
-    freeifaddrs(list);
-    return address;
-}
+std::string TFormServerConfig::FirstLocalIPv4() { return os::firstLocalIPv4(); }
 
 std::string TFormServerConfig::StoredFolder() {
     std::lock_guard lock(storedMutex);

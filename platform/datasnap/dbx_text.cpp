@@ -1,34 +1,18 @@
 #include "dbx_text.h"
 
+#include "utf8.h"
+
 #include <stdexcept>
 
 namespace datasnap {
 
-void appendUtf8(std::string &out, char32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
 void Utf16Decoder::unit(std::uint16_t u) {
     if (u >= 0xDC00 && u <= 0xDFFF) {
         if (high_) {
-            appendUtf8(out_, 0x10000 + ((char32_t(high_) - 0xD800) << 10) + (u - 0xDC00));
+            utf8::append(out_, 0x10000 + ((char32_t(high_) - 0xD800) << 10) + (u - 0xDC00));
             high_ = 0;
         } else {
-            appendUtf8(out_, 0xFFFD);
+            utf8::append(out_, 0xFFFD);
         }
         return;
     }
@@ -36,12 +20,12 @@ void Utf16Decoder::unit(std::uint16_t u) {
     if (u >= 0xD800 && u <= 0xDBFF)
         high_ = u;
     else
-        appendUtf8(out_, u);
+        utf8::append(out_, u);
 }
 
 void Utf16Decoder::finish() {
     if (high_) {
-        appendUtf8(out_, 0xFFFD);
+        utf8::append(out_, 0xFFFD);
         high_ = 0;
     }
 }
@@ -169,7 +153,7 @@ std::string decodeRowString(std::string_view bytes) {
     out.reserve(bytes.size());
     std::size_t i = 0;
     for (; i < bytes.size() && bytes[i] != '\xFF'; ++i)
-        appendUtf8(out, static_cast<unsigned char>(bytes[i]));
+        utf8::append(out, static_cast<unsigned char>(bytes[i]));
     if (i < bytes.size()) {
         ++i;
         if ((bytes.size() - i) % 2 != 0)
@@ -186,7 +170,7 @@ std::string latin1ToUtf8(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
     for (char c : bytes)
-        appendUtf8(out, static_cast<unsigned char>(c));
+        utf8::append(out, static_cast<unsigned char>(c));
     return out;
 }
 

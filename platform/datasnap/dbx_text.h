@@ -9,8 +9,6 @@ namespace datasnap {
 // Text conversions of the DBX stream. The system's text is UTF-8; the
 // platform's is UTF-16, so lone surrogates become U+FFFD on the way in.
 
-void appendUtf8(std::string &out, char32_t cp);
-
 // Feeds UTF-16 code units one by one and writes UTF-8, pairing surrogates.
 class Utf16Decoder {
 public:

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "utf8.h"
+
 namespace datasnap::rest {
 
 namespace {
@@ -28,24 +30,6 @@ long hexValue(std::string_view s, std::size_t pos, std::size_t n) {
         v = v * 16 + d;
     }
     return v;
-}
-
-void appendUtf8(std::string &out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 constexpr char32_t kReplacement = 0xFFFD;
@@ -142,7 +126,7 @@ std::string sanitizeUtf8(std::string_view text) {
         std::size_t start = i;
         char32_t cp = nextCodePoint(text, i);
         if (cp == kReplacement && !(i - start == 3 && text.substr(start, 3) == "\xEF\xBF\xBD"))
-            appendUtf8(out, kReplacement);
+            utf8::append(out, kReplacement);
         else
             out.append(text.substr(start, i - start));
     }
@@ -163,7 +147,7 @@ std::string decodeSegment(std::string_view segment) {
     };
     auto flushHigh = [&] {
         if (highSurrogate) {
-            appendUtf8(out, kReplacement);
+            utf8::append(out, kReplacement);
             highSurrogate = 0;
         }
     };
@@ -179,15 +163,15 @@ std::string decodeSegment(std::string_view segment) {
                     highSurrogate = static_cast<char32_t>(unit);
                 } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
                     if (highSurrogate) {
-                        appendUtf8(out,
+                        utf8::append(out,
                                    0x10000 + ((highSurrogate - 0xD800) << 10) + (static_cast<char32_t>(unit) - 0xDC00));
                         highSurrogate = 0;
                     } else {
-                        appendUtf8(out, kReplacement);
+                        utf8::append(out, kReplacement);
                     }
                 } else {
                     flushHigh();
-                    appendUtf8(out, static_cast<char32_t>(unit));
+                    utf8::append(out, static_cast<char32_t>(unit));
                 }
                 i += 6;
                 continue;
