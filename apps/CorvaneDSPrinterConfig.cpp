@@ -17,6 +17,8 @@
 #include "uScramble.h"
 #include "uServerConfig.h"
 #include "uServerConfigView.h"
+#include "uServerPrincipal.h"
+#include "uServerPrincipalDatabase.h"
 
 namespace {
 
@@ -32,6 +34,7 @@ struct Context {
     TFormServerConfig *form = nullptr;
     bool changed = false;
     bool showPassword = false;
+    bool checkDatabase = false;
     std::vector<std::string> notes;
 };
 
@@ -108,6 +111,9 @@ const std::vector<Option> &Options() {
         {"--dir", "FOLDER", "folder of servidor.cfg (default: this program's folder)", nullptr, false},
         {"--show-password", nullptr, "show the password in clear",
          [](Context &c, const std::string &) { c.showPassword = true; }, false},
+        {"--check-database", nullptr,
+         "open the Firebird database that SYS_INFO.INI names, with the stored user and password, and report",
+         [](Context &c, const std::string &) { c.checkDatabase = true; }, false},
         {"--port", "N", "port (1 to 65536; the TCP port is this with a 1 in front)", SetPort},
         {"--user", "TEXT", "user name of the TCP clients (saved in upper case)",
          [](Context &c, const std::string &v) { SetText(c, "--user", C::EditUsuario, v); }},
@@ -188,6 +194,30 @@ void Show(const Context &c, const std::string &path, bool exists) {
               << "  model:             " << c.view.Text(C::Tipo_impressora) << "\n";
 }
 
+// Loads the settings and the database location as the service does, opens the
+// Firebird connection (its handlers run for real) and prints what happened.
+// Exit status 0 when it connected.
+int CheckDatabase() {
+    TFormPrincipal FormPrincipal;
+    try {
+        FormPrincipal.carregaParametro();
+    } catch (const std::exception &e) {
+        std::cerr << "CorvaneDSPrinterConfig: cannot load the settings: " << e.what() << "\n";
+        return 1;
+    }
+    try {
+        FormPrincipal.peganome();
+    } catch (const std::exception &e) {
+        std::cerr << "CorvaneDSPrinterConfig: cannot read " << FormPrincipal.Dir << "SYS_INFO.INI: " << e.what()
+                  << "\n";
+    }
+    TDatabaseHost host = DatabaseHostOf(FormPrincipal);
+    host.ShowMessage = [](const std::string &text) { std::cerr << text << "\n"; };
+    const TDatabaseCheck check = CheckDatabaseLink(host);
+    std::cout << FormatDatabaseCheck(check);
+    return check.Connected ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -266,6 +296,8 @@ int main(int argc, char **argv) {
     for (const auto &note : c.notes)
         std::cerr << note << "\n";
 
+    if (c.checkDatabase && !c.changed)
+        return CheckDatabase();
     if (!c.changed) {
         Show(c, path, exists);
         return 0;
@@ -277,5 +309,5 @@ int main(int argc, char **argv) {
         return 1;
     }
     std::cout << "Saved " << path << ". Restart CorvaneDSPrinterService for the changes to take effect.\n";
-    return 0;
+    return c.checkDatabase ? CheckDatabase() : 0;
 }

@@ -1,3 +1,4 @@
+#include "servidor_cfg.h"
 #include "uServerPrincipal.h"
 
 #include "DatabaseAliases.h"
@@ -35,7 +36,7 @@ bool startsWith(const std::string &s, const std::string &prefix) {
 } // namespace
 
 void TFormPrincipal::peganome() {
-    Dir = os::executableDir();
+    Dir = ExecutableFolder();
     os::changeDir(Dir);
 
     // The file is 8-bit text: one byte is one character, so the cut is made on

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <sys/wait.h>
 
+#include "../../platform/db/firebird_test_db.h"
 #include "arruma_porta_recorder.h"
 #include "servidor_cfg.h"
 #include "temp_dir.h"
@@ -162,6 +163,31 @@ TEST_F(ConfigTool, UnreadableFileIsReported) {
     const ToolRun r = Tool(dir, {"--port", "211"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("File access denied"), std::string::npos) << r.output;
+}
+
+// The administrator's database check loads the settings and SYS_INFO.INI as the
+// service does and opens the Firebird database they name, with the stored
+// account; its connection handlers run (Fiscal). A location that does not open
+// is reported, with a failing exit status.
+TEST_F(ConfigTool, DatabaseCheckOpensTheDatabaseOfTheSettings) {
+    const std::string db =
+        testutil::makeFirebirdDatabase(dir, "loja.fdb", "CREATE TABLE MDFE (ID INTEGER, NUMERO INTEGER);");
+    ASSERT_EQ(Tool(dir, {"--port", "211", "--user", "sysdba", "--password", "x"}).status, 0);
+    // An alias keeps the letter case of its path; a path in SYS_INFO.INI is upper-cased.
+    testutil::writeFile(dir.file("aliases.ini"), "[LOJA]\nSERVER NAME=" + db + "\n");
+    ::setenv("CORVANE_DB_ALIASES", dir.file("aliases.ini").c_str(), 1);
+    testutil::writeFile(dir.file("SYS_INFO.INI"), "BASE_DE_DADOS=loja\r\n");
+    const ToolRun ok = Tool(dir, {"--check-database"});
+    EXPECT_EQ(ok.status, 0) << ok.output;
+    EXPECT_NE(ok.output.find("Database: " + db), std::string::npos) << ok.output;
+    EXPECT_NE(ok.output.find("Connected: yes"), std::string::npos) << ok.output;
+    EXPECT_NE(ok.output.find("Fiscal: True"), std::string::npos) << ok.output;
+
+    testutil::writeFile(dir.file("SYS_INFO.INI"), "BASE_DE_DADOS=" + dir.file("none.fdb") + "\r\n");
+    const ToolRun missing = Tool(dir, {"--check-database"});
+    ::unsetenv("CORVANE_DB_ALIASES");
+    EXPECT_EQ(missing.status, 1) << missing.output;
+    EXPECT_NE(missing.output.find("Connected: no"), std::string::npos) << missing.output;
 }
 
 } // namespace
