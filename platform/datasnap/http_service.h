@@ -18,7 +18,11 @@ struct HttpLimits {
     std::chrono::milliseconds writeTimeout{30000};
     std::size_t maxCallThreads = 64;   // calls running at once (each may block on a device)
     std::size_t maxConnections = 8192; // further connections are closed at once
-    std::size_t maxSessions = 100000;  // when reached, the session idle the longest ends
+    // When reached, the session idle the longest ends. Each idle session keeps
+    // its remote methods instance (about 3 KB with its database side), so the
+    // cap bounds what clients that never present a session id can pin down:
+    // 25,000 sessions is 20 such calls a second for the whole idle expiry.
+    std::size_t maxSessions = 25000;
 };
 
 // The HTTP/REST transport: DataSnap's REST interface under
