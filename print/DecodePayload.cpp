@@ -1,5 +1,7 @@
 #include "DecodePayload.h"
 
+
+#include "hex_digit.h"
 #include "utf8.h"
 
 #include <array>
@@ -64,22 +66,12 @@ std::string takeUnits(std::string_view s, std::size_t pos, std::size_t count, st
                         std::to_string(characterIndex(payload, afterPercent)));
 }
 
-inline int hexValue(unsigned char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // The byte of the escape whose percent sign is at i (not followed by a
 // second percent sign); raises the URL decoding failures.
 unsigned char escapedByte(std::string_view payload, std::size_t i) {
     std::size_t n = payload.size();
-    int hi = i + 1 < n ? hexValue(static_cast<unsigned char>(payload[i + 1])) : -1;
-    int lo = i + 2 < n ? hexValue(static_cast<unsigned char>(payload[i + 2])) : -1;
+    int hi = i + 1 < n ? hexDigitValue(static_cast<unsigned char>(payload[i + 1])) : -1;
+    int lo = i + 2 < n ? hexDigitValue(static_cast<unsigned char>(payload[i + 2])) : -1;
     if (hi >= 0 && lo >= 0)
         return static_cast<unsigned char>(hi << 4 | lo);
     std::size_t found;
@@ -322,7 +314,7 @@ template <bool RawPayload> std::string base64Decode(std::string_view text) {
             } else if (i + 1 < n && p[i + 1] == '%') { // a percent sign
                 i += 2;
             } else {
-                feed(kBase64[static_cast<unsigned char>(hexValue(p[i + 1]) << 4 | hexValue(p[i + 2]))]);
+                feed(kBase64[static_cast<unsigned char>(hexDigitValue(p[i + 1]) << 4 | hexDigitValue(p[i + 2]))]);
                 i += 3;
             }
             continue;

@@ -1,9 +1,11 @@
 #include "dbx_reader.h"
 
+
 #include <charconv>
 
 #include "dbx_errors.h"
 #include "dbx_text.h"
+#include "hex_digit.h"
 
 namespace datasnap {
 
@@ -132,13 +134,10 @@ private:
     }
 
     int hex(char c) {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        throw ProtocolError("bad \\u escape in message");
+        const int d = hexDigitValue(static_cast<unsigned char>(c));
+        if (d < 0)
+            throw ProtocolError("bad \\u escape in message");
+        return d;
     }
 
     std::string string() {

@@ -1,9 +1,11 @@
 #include "pc1_cipher.h"
 
+
 #include <random>
 #include <stdexcept>
 
 #include "dbx_text.h"
+#include "hex_digit.h"
 
 namespace datasnap {
 
@@ -104,18 +106,10 @@ std::string pc1Code(std::string_view key) {
 bool pc1CodeMatches(std::string_view key, std::string_view hex) {
     if (hex.size() != 512 || key.empty())
         return false;
-    auto nibble = [](char c) -> int {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        return -1;
-    };
     Pc1Cipher cipher(key);
     for (int b = 0; b < 256; ++b) {
-        int hi = nibble(hex[2 * b]), lo = nibble(hex[2 * b + 1]);
+        int hi = hexDigitValue(static_cast<unsigned char>(hex[2 * b]));
+        int lo = hexDigitValue(static_cast<unsigned char>(hex[2 * b + 1]));
         if (hi < 0 || lo < 0)
             return false;
         if (cipher.decrypt(static_cast<std::uint8_t>(hi << 4 | lo)) != b)

@@ -2,21 +2,12 @@
 
 #include <cstdint>
 
+#include "hex_digit.h"
 #include "utf8.h"
 
 namespace datasnap::rest {
 
 namespace {
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // Reads `n` hex digits at s[pos]; -1 when they are not all hex.
 long hexValue(std::string_view s, std::size_t pos, std::size_t n) {
@@ -24,7 +15,7 @@ long hexValue(std::string_view s, std::size_t pos, std::size_t n) {
         return -1;
     long v = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        int d = hexDigit(s[pos + i]);
+        int d = hexDigitValue(static_cast<unsigned char>(s[pos + i]));
         if (d < 0)
             return -1;
         v = v * 16 + d;

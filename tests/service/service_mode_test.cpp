@@ -4,8 +4,7 @@
 #include <filesystem>
 
 #include "service_process.h"
-#include "servidor_cfg.h"
-#include "uScramble.h"
+#include "settings_fixture.h"
 
 using testutil::ServiceProcess;
 
@@ -13,9 +12,8 @@ namespace {
 
 // servidor.cfg beside the program: receipts into a file, the given port.
 void writeSettings(const ServiceProcess &p, int port) {
-    ServidorCfgLines lines{scramble(std::to_string(port)), scramble("CAIXA"), scramble("SENHA"), scramble("0"),
-                           "1", p.dir().file("receipt.txt"), "11", "N", "10", "10", "N", "N", "EPSON"};
-    WriteServidorCfg(p.folder() + "/servidor.cfg", lines);
+    testutil::writeTestSettings(p.folder(), std::to_string(port), "CAIXA", "SENHA", p.dir().file("receipt.txt"),
+                                "EPSON");
 }
 
 void writeSysInfo(const ServiceProcess &p) {

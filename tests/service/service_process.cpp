@@ -2,7 +2,6 @@
 
 #include <csignal>
 #include <cstring>
-#include <random>
 #include <stdexcept>
 #include <thread>
 
@@ -135,30 +134,6 @@ bool acceptsConnections(int port) {
     bool ok = ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
     ::close(fd);
     return ok;
-}
-
-namespace {
-bool portFree(int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(uint16_t(port));
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    bool ok = ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
-} // namespace
-
-int freePortPair() {
-    std::mt19937 rng(std::random_device{}());
-    std::uniform_int_distribution<int> pick(2000, 6553);
-    for (int i = 0; i < 200; ++i) {
-        int p = pick(rng);
-        if (portFree(p) && portFree(std::stoi("1" + std::to_string(p))))
-            return p;
-    }
-    throw std::runtime_error("no free port pair");
 }
 
 } // namespace testutil

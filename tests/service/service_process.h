@@ -51,7 +51,5 @@ private:
 // Whether something accepts TCP connections on 127.0.0.1:port.
 bool acceptsConnections(int port);
 
-// A port P in [2000, 6553] such that both P and "1"+P are free on loopback.
-int freePortPair();
 
 } // namespace testutil

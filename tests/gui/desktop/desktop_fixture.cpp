@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <random>
 #include <stdexcept>
 #include <thread>
 
@@ -16,8 +15,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "servidor_cfg.h"
-#include "uScramble.h"
 
 namespace desktop_test {
 
@@ -172,23 +169,6 @@ int freePort() {
     return ntohs(a.sin_port);
 }
 
-namespace {
-
-bool bindable(int port) {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    const bool ok = bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
-    close(s);
-    return ok;
-}
-
-} // namespace
-
 bool listening(int port) {
     int s = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
@@ -198,36 +178,6 @@ bool listening(int port) {
     const bool ok = connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0;
     close(s);
     return ok;
-}
-
-std::string freeSettingsPort() {
-    // Four digits keep the TCP port ("1" in front) below 20000, inside 16 bits.
-    std::mt19937 rng(std::random_device{}());
-    std::uniform_int_distribution<int> pick(2000, 9999);
-    for (int i = 0; i < 200; ++i) {
-        const int p = pick(rng);
-        if (bindable(p) && bindable(10000 + p))
-            return std::to_string(p);
-    }
-    throw std::runtime_error("no free pair of ports");
-}
-
-void writeSettings(const std::string &folder, const std::string &porta, const std::string &usuario,
-                   const std::string &senha) {
-    ServidorCfgLines lines{scramble(porta),
-                           scramble(usuario),
-                           scramble(senha),
-                           scramble("0"),
-                           "1",
-                           "/dev/null",
-                           "11",
-                           "N",
-                           "10",
-                           "10",
-                           "N",
-                           "N",
-                           ""};
-    WriteServidorCfg(folder + "/" + kServidorCfgName, lines);
 }
 
 std::string capture(const std::string &command) {

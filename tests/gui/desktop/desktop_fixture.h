@@ -50,12 +50,7 @@ int freePort();
 // Whether something accepts connections on 127.0.0.1:port.
 bool listening(int port);
 
-// A settings port P whose ports P (HTTP) and "1"+P (TCP) are both free.
-std::string freeSettingsPort();
 
-// servidor.cfg with the given access settings and a receipt printer on /dev/null.
-void writeSettings(const std::string &folder, const std::string &porta, const std::string &usuario,
-                   const std::string &senha);
 
 // Runs a command and gives back its standard output.
 std::string capture(const std::string &command);

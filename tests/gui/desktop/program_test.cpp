@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "desktop_fixture.h"
+#include "settings_fixture.h"
 #include "temp_dir.h"
 
 namespace {
@@ -58,9 +59,9 @@ TEST(DesktopProgram, AutoStartActivationAndStop) {
     TempDir dir;
     const std::filesystem::path program = dir.path() / "CorvaneDSPrinterDesktop";
     std::filesystem::copy_file(CORVANE_DESKTOP_PROGRAM, program);
-    const std::string porta = freeSettingsPort();
+    const std::string porta = std::to_string(testutil::freePortPair());
     const int tcpPort = std::stoi("1" + porta);
-    writeSettings(dir.path().string(), porta, "CAIXA", "SEGREDO");
+    testutil::writeTestSettings(dir.path().string(), porta, "CAIXA", "SEGREDO");
     writeFile(dir.file("SYS_INFO.INI"), "DATABASE_NAME=C:\\DADOS\\BASE.FDB\r\n");
     const std::filesystem::path runtime = dir.path() / "run";
     std::filesystem::create_directory(runtime);

@@ -23,6 +23,7 @@
 #include "ServerContainerUnit1.h"
 #include "desktop_fixture.h"
 #include "local_address.h"
+#include "settings_fixture.h"
 #include "servidor_cfg.h"
 #include "temp_dir.h"
 #include "uServerPrincipalWindow.h"
@@ -88,9 +89,9 @@ class DesktopWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         SetExecutableFolder(dir.path().string());
-        porta = freeSettingsPort();
+        porta = std::to_string(testutil::freePortPair());
         tcpPort = std::stoi("1" + porta);
-        writeSettings(dir.path().string(), porta, "CAIXA", "SEGREDO");
+        testutil::writeTestSettings(dir.path().string(), porta, "CAIXA", "SEGREDO");
         form.ServerContainer1 = &container;
         form.LogError = [this](const std::string &m) { logged.push_back(m); };
         window = std::make_unique<TFormPrincipalWindow>(form);
@@ -305,7 +306,7 @@ namespace {
 
 // The settings button opens the settings dialog; its closing reloads the settings.
 TEST_F(DesktopWindow, SettingsButtonOpensTheDialogAndReloads) {
-    const std::string newPorta = freeSettingsPort();
+    const std::string newPorta = std::to_string(testutil::freePortPair());
     QString dialogTitle;
     auto *poll = new QTimer;
     QObject::connect(poll, &QTimer::timeout, poll, [&, poll] {
@@ -315,7 +316,7 @@ TEST_F(DesktopWindow, SettingsButtonOpensTheDialogAndReloads) {
         poll->stop();
         poll->deleteLater();
         dialogTitle = dialog->windowTitle();
-        writeSettings(dir.path().string(), newPorta, "CAIXA", "SEGREDO"); // as if saved
+        testutil::writeTestSettings(dir.path().string(), newPorta, "CAIXA", "SEGREDO"); // as if saved
         dialog->reject();
     });
     poll->start(20);

@@ -1,31 +1,11 @@
 #include "window_fixture.h"
 
-#include "servidor_cfg.h"
-#include "uScramble.h"
 
 namespace window_test {
 
 std::vector<std::string> &ArrumaPortaCalls::ports() {
     static std::vector<std::string> calls;
     return calls;
-}
-
-void WriteSettings(const std::string &folder, const std::string &porta, const std::string &usuario,
-                   const std::string &senha) {
-    ServidorCfgLines lines{scramble(porta),
-                           scramble(usuario),
-                           scramble(senha),
-                           scramble("0"),
-                           "1",
-                           "/dev/null",
-                           "11",
-                           "N",
-                           "10",
-                           "10",
-                           "N",
-                           "N",
-                           ""};
-    WriteServidorCfg(folder + "/" + kServidorCfgName, lines);
 }
 
 } // namespace window_test

@@ -97,8 +97,5 @@ private:
     TFormPrincipal &form_;
 };
 
-// servidor.cfg as the settings dialog writes it.
-void WriteSettings(const std::string &folder, const std::string &porta, const std::string &usuario,
-                   const std::string &senha);
 
 } // namespace window_test

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "local_address.h"
+#include "settings_fixture.h"
 #include "servidor_cfg.h"
 #include "window_fixture.h"
 
@@ -69,7 +70,7 @@ protected:
 // ---- status table ----
 
 TEST_F(Window, StatusTableRows) {
-    WriteSettings(dir.path(), "8080", "CAIXA", "SEGREDO");
+    testutil::writeTestSettings(dir.path(), "8080", "CAIXA", "SEGREDO");
     Show();
     ExpectStatus("Desconectado", clWindowText, true, true, true); // at start
 
@@ -134,7 +135,7 @@ TEST_F(Window, ServerThatFailsOrDoesNotStartChangesNothing) {
 // ---- showing the window ----
 
 TEST_F(Window, ShowInstallsTheHookOnceAndReloadsTheSettingsEachTime) {
-    WriteSettings(dir.path(), "211", "U", "S");
+    testutil::writeTestSettings(dir.path(), "211", "U", "S");
     Show();
     EXPECT_EQ(view.hooks, 1);
     EXPECT_EQ(form.Tag, 1);
@@ -144,7 +145,7 @@ TEST_F(Window, ShowInstallsTheHookOnceAndReloadsTheSettingsEachTime) {
     // To the tray and back: a second showing.
     Click(&TFormPrincipal::ApplicationEvents1Minimize);
     EXPECT_FALSE(view.windowShown);
-    WriteSettings(dir.path(), "9100", "U", "S");
+    testutil::writeTestSettings(dir.path(), "9100", "U", "S");
     Click(&TFormPrincipal::Abrir1Click);
     EXPECT_TRUE(view.windowShown);
     EXPECT_EQ(view.hooks, 1);
@@ -153,7 +154,7 @@ TEST_F(Window, ShowInstallsTheHookOnceAndReloadsTheSettingsEachTime) {
 }
 
 TEST_F(Window, ServiceModeShowConnectsWithoutHookOrAddress) {
-    WriteSettings(dir.path(), "211", "U", "S");
+    testutil::writeTestSettings(dir.path(), "211", "U", "S");
     form.servico = true;
     Show({"/a"});
     EXPECT_EQ(view.hooks, 0);
@@ -189,7 +190,7 @@ class AutoSwitch : public Window, public ::testing::WithParamInterface<AutoCase>
 
 TEST_P(AutoSwitch, ConnectsAndGoesToTheTray) {
     const AutoCase &c = GetParam();
-    WriteSettings(dir.path(), "211", "U", c.senha);
+    testutil::writeTestSettings(dir.path(), "211", "U", c.senha);
     Show(c.parameters);
     const auto &k = form.Components();
     EXPECT_EQ(k.LabelConectar, c.label);
@@ -228,7 +229,7 @@ INSTANTIATE_TEST_SUITE_P(Parameters, AutoSwitch,
                          [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(Window, RestoreAfterAutoStartKeepsConnectionAndWindow) {
-    WriteSettings(dir.path(), "211", "U", "S");
+    testutil::writeTestSettings(dir.path(), "211", "U", "S");
     Show({"/a"});
     Click(&TFormPrincipal::Timer1Timer);
     ASSERT_FALSE(view.windowShown);
@@ -246,7 +247,7 @@ TEST_F(Window, RestoreAfterAutoStartKeepsConnectionAndWindow) {
 // ---- tray ----
 
 TEST_F(Window, MinimiseGivesShortOrFullBalloon) {
-    WriteSettings(dir.path(), "211", "U", "S");
+    testutil::writeTestSettings(dir.path(), "211", "U", "S");
     Show();
     Click(&TFormPrincipal::ApplicationEvents1Minimize);
     EXPECT_FALSE(view.windowShown);
@@ -262,7 +263,7 @@ TEST_F(Window, MinimiseGivesShortOrFullBalloon) {
 }
 
 TEST_F(Window, TrayMenuConnectAndDisconnect) {
-    WriteSettings(dir.path(), "211", "U", "S");
+    testutil::writeTestSettings(dir.path(), "211", "U", "S");
     Show();
     Click(&TFormPrincipal::Conectar1Click);
     ExpectStatus("Conectado", clGreen, false, false, true);
@@ -274,7 +275,7 @@ TEST_F(Window, TrayMenuConnectAndDisconnect) {
 }
 
 TEST_F(Window, WithoutATrayTheWindowStaysMinimisedAndSaysSoOnce) {
-    WriteSettings(dir.path(), "211", "U", "S");
+    testutil::writeTestSettings(dir.path(), "211", "U", "S");
     view.trayAvailable = false;
     Show({"/a"});
     Click(&TFormPrincipal::Timer1Timer);
@@ -286,7 +287,7 @@ TEST_F(Window, WithoutATrayTheWindowStaysMinimisedAndSaysSoOnce) {
 }
 
 TEST_F(Window, ActivationRestoresWithoutTouchingTrayOrTimer) {
-    WriteSettings(dir.path(), "211", "U", "S");
+    testutil::writeTestSettings(dir.path(), "211", "U", "S");
     Show({"/a"});
     Click(&TFormPrincipal::Timer1Timer);
     Click(&TFormPrincipal::ApplicationEvents1Minimize);
@@ -303,9 +304,9 @@ TEST_F(Window, ActivationRestoresWithoutTouchingTrayOrTimer) {
 // ---- settings button ----
 
 TEST_F(Window, SettingsButtonOnlyWhileNotConnected) {
-    WriteSettings(dir.path(), "211", "U", "S");
+    testutil::writeTestSettings(dir.path(), "211", "U", "S");
     Show();
-    view.onDialog = [this] { WriteSettings(dir.path(), "3050", "U", "S"); };
+    view.onDialog = [this] { testutil::writeTestSettings(dir.path(), "3050", "U", "S"); };
     Click(&TFormPrincipal::BitBtnConfiguracaoClick);
     EXPECT_EQ(view.dialogs, 1);
     EXPECT_EQ(view.captions[C::LabelNumeroPorta], "3050"); // reloaded after the dialog
